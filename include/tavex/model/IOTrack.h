@@ -1,0 +1,54 @@
+// IOTrack: a run of consecutive I/O points of one card.
+#ifndef TAVEX_MODEL_IOTRACK_H
+#define TAVEX_MODEL_IOTRACK_H
+
+#include "tavex/Export.h"
+#include "tavex/model/IOCard.h"
+
+namespace Tavex {
+
+class TAVEX_API IOTrack {
+public:
+    // One letter per point; the enumerator's value is the letter itself.
+    enum PointTypes {
+        DigitalInput = 'I',
+        DigitalOutput = 'O',
+        AnalogInput = 'A',
+        AnalogOutput = 'U',
+        Counter = 'C',
+        ReverseCounter = 'R',
+        NotUsed = 'N'
+    };
+
+    IOTrack(IOCard& card, unsigned int startingPoint, const char* const pointTypes);
+    ~IOTrack();
+
+    long& operator[](unsigned int index);
+    const long& operator[](unsigned int index) const;
+
+    PointTypes pointType(unsigned int index) const;
+    bool hasPointOfType(char type) const;
+
+    unsigned int numberOfPoints() const { return numberOfPoints_; }
+    unsigned int startingPoint() const { return startingPoint_; }
+    IOCard& card() const { return card_; }
+    long trackState() const { return trackState_; }
+
+    IOTrack& updateInputs();
+    IOTrack& updateOutputs();
+
+private:
+    IOTrack(const IOTrack&);
+    IOTrack& operator=(const IOTrack&);
+
+    char* pointTypes_;
+    unsigned int numberOfPoints_;
+    long* values_;
+    unsigned int startingPoint_;
+    IOCard& card_;
+    long trackState_;
+};
+
+}  // namespace Tavex
+
+#endif

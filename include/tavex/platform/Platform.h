@@ -1,0 +1,52 @@
+// Platform: everything the library asks of the operating system and the
+// processor.  One virtual operation per system call or port instruction the
+// library uses, with the arguments the library passes.  The native backend
+// for the running system is used unless another platform is installed
+// (a simulated machine, or a client's own implementation).
+#ifndef TAVEX_PLATFORM_PLATFORM_H
+#define TAVEX_PLATFORM_PLATFORM_H
+
+#include <cstdint>
+
+#include "tavex/Export.h"
+
+namespace Tavex {
+
+class TAVEX_API Platform {
+public:
+    typedef void* Handle;
+    static Handle invalidHandle();          // (Handle)-1, INVALID_HANDLE_VALUE
+    virtual ~Platform();
+
+    // processor port instructions
+    virtual std::uint8_t  inByte (std::uint16_t port) = 0;
+    virtual std::uint16_t inWord (std::uint16_t port) = 0;
+    virtual std::uint32_t inDword(std::uint16_t port) = 0;
+    virtual void outByte (std::uint16_t port, std::uint8_t  value) = 0;
+    virtual void outWord (std::uint16_t port, std::uint16_t value) = 0;
+    virtual void outDword(std::uint16_t port, std::uint32_t value) = 0;
+
+    // the operating-system calls of the driver link
+    virtual bool   getVersionEx(unsigned long& platformId) = 0;            // GetVersionExA
+    virtual Handle openSCManager(unsigned long access) = 0;                 // 0 on failure
+    virtual Handle openService(Handle manager, const char* name,
+                               unsigned long access) = 0;                   // 0 on failure
+    virtual bool   startService(Handle service) = 0;
+    virtual bool   closeServiceHandle(Handle handle) = 0;
+    virtual Handle createFile(const char* name, unsigned long access) = 0;  // invalidHandle() on failure
+    virtual bool   deviceIoControl(Handle device, unsigned long code,
+                                   const void* in, unsigned long inSize,
+                                   void* out, unsigned long outSize,
+                                   unsigned long& bytesReturned) = 0;
+    virtual bool   closeHandle(Handle handle) = 0;
+    virtual void   sleep(unsigned long milliseconds) = 0;                   // Sleep
+    virtual void*  dpmiMapPhysical(unsigned long address,
+                                   unsigned long size) = 0;                 // 9x; 0 on failure
+
+    static Platform& current();             // the installed platform, else the native one
+    static Platform* install(Platform* p);  // returns the previously installed one (0 = native)
+};
+
+}  // namespace Tavex
+
+#endif

@@ -1,0 +1,142 @@
+#include "tavex/sim/Region.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace Tavex {
+namespace Sim {
+
+namespace {
+
+std::size_t pageSize() {
+#if defined(_WIN32)
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+#else
+    return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+#endif
+}
+
+}  // namespace
+
+GuardedBuffer::GuardedBuffer(std::uint32_t size) : base_(0), reserved_(0), data_(0), size_(size) {
+    const std::size_t page = pageSize();
+    const std::size_t dataPages = (static_cast<std::size_t>(size) + page - 1) / page;
+    const std::size_t pages = (dataPages ? dataPages : 1) + 2;
+    reserved_ = pages * page;
+#if defined(_WIN32)
+    base_ = VirtualAlloc(0, reserved_, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
+    if (base_ == 0)
+        throw std::bad_alloc();
+    DWORD old = 0;
+    if (dataPages)
+        VirtualProtect(static_cast<char*>(base_) + page, dataPages * page, PAGE_READWRITE, &old);
+#else
+    base_ = ::mmap(0, reserved_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base_ == MAP_FAILED)
+        throw std::bad_alloc();
+    if (dataPages)
+        ::mprotect(static_cast<char*>(base_) + page, dataPages * page, PROT_READ | PROT_WRITE);
+#endif
+    // The data end where the trailing guard page begins.
+    data_ = static_cast<std::uint8_t*>(base_) + page + dataPages * page - size;
+}
+
+GuardedBuffer::~GuardedBuffer() {
+#if defined(_WIN32)
+    VirtualFree(base_, 0, MEM_RELEASE);
+#else
+    ::munmap(base_, reserved_);
+#endif
+}
+
+Region::Region(Board* owner, std::uint32_t address, std::uint32_t size, const std::string& name)
+    : owner_(owner), address_(address), name_(name), memory_(size) {
+    fillPowerUpPattern();
+}
+
+bool Region::contains(std::uint32_t address, std::uint32_t size) const {
+    const std::uint64_t start = address;
+    const std::uint64_t end = start + size;
+    return start >= address_ && end <= static_cast<std::uint64_t>(address_) + this->size();
+}
+
+void Region::check(std::uint32_t offset, std::uint32_t length) const {
+    if (static_cast<std::uint64_t>(offset) + length > size())
+        throw std::out_of_range("Sim::Region " + name_ + ": access outside the region");
+}
+
+std::uint8_t Region::read8(std::uint32_t offset) const {
+    check(offset, 1);
+    return data()[offset];
+}
+
+std::uint16_t Region::read16(std::uint32_t offset) const {
+    check(offset, 2);
+    return static_cast<std::uint16_t>(data()[offset] | (data()[offset + 1] << 8));
+}
+
+std::uint32_t Region::read32(std::uint32_t offset) const {
+    check(offset, 4);
+    return static_cast<std::uint32_t>(data()[offset]) |
+           (static_cast<std::uint32_t>(data()[offset + 1]) << 8) |
+           (static_cast<std::uint32_t>(data()[offset + 2]) << 16) |
+           (static_cast<std::uint32_t>(data()[offset + 3]) << 24);
+}
+
+void Region::write8(std::uint32_t offset, std::uint8_t value) {
+    check(offset, 1);
+    data()[offset] = value;
+}
+
+void Region::write16(std::uint32_t offset, std::uint16_t value) {
+    check(offset, 2);
+    data()[offset] = static_cast<std::uint8_t>(value);
+    data()[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void Region::write32(std::uint32_t offset, std::uint32_t value) {
+    check(offset, 4);
+    for (int i = 0; i < 4; ++i)
+        data()[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void Region::read(std::uint32_t offset, void* to, std::uint32_t length) const {
+    check(offset, length);
+    std::memcpy(to, data() + offset, length);
+}
+
+void Region::write(std::uint32_t offset, const void* from, std::uint32_t length) {
+    check(offset, length);
+    std::memcpy(data() + offset, from, length);
+}
+
+void Region::fill(std::uint32_t offset, std::uint32_t length, std::uint8_t value) {
+    check(offset, length);
+    std::memset(data() + offset, value, length);
+}
+
+std::uint8_t Region::powerUpByte(std::uint32_t offset) {
+    const std::uint8_t value = static_cast<std::uint8_t>(offset * 37u + 0x5Au);
+    return value ? value : 0xA5;
+}
+
+void Region::fillPowerUpPattern() {
+    for (std::uint32_t i = 0; i < size(); ++i)
+        data()[i] = powerUpByte(i);
+}
+
+}  // namespace Sim
+}  // namespace Tavex

@@ -1,0 +1,213 @@
+// Native backend for Windows: the kernel32 and advapi32 calls of the driver
+// link, port instructions executed in user mode, and the DPMI mapping of the
+// 9x family (32-bit x86 builds only).
+#if defined(_WIN32)
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+
+#include "NativePlatform.h"
+
+namespace Tavex {
+namespace detail {
+namespace {
+
+#if defined(_MSC_VER)
+inline std::uint8_t portInByte(std::uint16_t port) { return __inbyte(port); }
+inline std::uint16_t portInWord(std::uint16_t port) { return __inword(port); }
+inline std::uint32_t portInDword(std::uint16_t port) { return __indword(port); }
+inline void portOutByte(std::uint16_t port, std::uint8_t v) { __outbyte(port, v); }
+inline void portOutWord(std::uint16_t port, std::uint16_t v) { __outword(port, v); }
+inline void portOutDword(std::uint16_t port, std::uint32_t v) { __outdword(port, v); }
+#else
+inline std::uint8_t portInByte(std::uint16_t port) {
+    std::uint8_t value;
+    __asm__ __volatile__("inb %w1, %b0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+inline std::uint16_t portInWord(std::uint16_t port) {
+    std::uint16_t value;
+    __asm__ __volatile__("inw %w1, %w0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+inline std::uint32_t portInDword(std::uint16_t port) {
+    std::uint32_t value;
+    __asm__ __volatile__("inl %w1, %0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+inline void portOutByte(std::uint16_t port, std::uint8_t value) {
+    __asm__ __volatile__("outb %b0, %w1" : : "a"(value), "Nd"(port));
+}
+inline void portOutWord(std::uint16_t port, std::uint16_t value) {
+    __asm__ __volatile__("outw %w0, %w1" : : "a"(value), "Nd"(port));
+}
+inline void portOutDword(std::uint16_t port, std::uint32_t value) {
+    __asm__ __volatile__("outl %0, %w1" : : "a"(value), "Nd"(port));
+}
+#endif
+
+class WindowsPlatform : public Platform {
+public:
+    std::uint8_t inByte(std::uint16_t port) { return portInByte(port); }
+    std::uint16_t inWord(std::uint16_t port) { return portInWord(port); }
+    std::uint32_t inDword(std::uint16_t port) { return portInDword(port); }
+    void outByte(std::uint16_t port, std::uint8_t value) { portOutByte(port, value); }
+    void outWord(std::uint16_t port, std::uint16_t value) { portOutWord(port, value); }
+    void outDword(std::uint16_t port, std::uint32_t value) { portOutDword(port, value); }
+
+    bool getVersionEx(unsigned long& platformId) {
+        OSVERSIONINFOA version;
+        ZeroMemory(&version, sizeof version);
+        version.dwOSVersionInfoSize = sizeof version;  // 148 bytes
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996)
+#elif defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+        const BOOL ok = GetVersionExA(&version);
+#if defined(__GNUC__) && !defined(_MSC_VER)
+#pragma GCC diagnostic pop
+#endif
+        if (!ok)
+            return false;
+        platformId = version.dwPlatformId;
+        return true;
+    }
+
+    Handle openSCManager(unsigned long access) {
+        return reinterpret_cast<Handle>(OpenSCManagerA(0, 0, access));
+    }
+
+    Handle openService(Handle manager, const char* name, unsigned long access) {
+        return reinterpret_cast<Handle>(
+            OpenServiceA(reinterpret_cast<SC_HANDLE>(manager), name, access));
+    }
+
+    bool startService(Handle service) {
+        return StartServiceA(reinterpret_cast<SC_HANDLE>(service), 0, 0) != 0;
+    }
+
+    bool closeServiceHandle(Handle handle) {
+        return CloseServiceHandle(reinterpret_cast<SC_HANDLE>(handle)) != 0;
+    }
+
+    Handle createFile(const char* name, unsigned long access) {
+        return CreateFileA(name, access, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    }
+
+    bool deviceIoControl(Handle device, unsigned long code, const void* in, unsigned long inSize,
+                         void* out, unsigned long outSize, unsigned long& bytesReturned) {
+        DWORD returned = 0;
+        const BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), inSize, out, outSize,
+                                        &returned, 0);
+        bytesReturned = returned;
+        return ok != 0;
+    }
+
+    bool closeHandle(Handle handle) { return CloseHandle(handle) != 0; }
+
+    void sleep(unsigned long milliseconds) { Sleep(milliseconds); }
+
+    void* dpmiMapPhysical(unsigned long address, unsigned long size);
+};
+
+#if defined(__i386__) && defined(__GNUC__)
+// DPMI 0800h (physical address mapping) through VWIN32's INT 31h dispatch
+// service, entered through the VxD call entry of the 9x kernel.  BX:CX holds
+// the physical address and SI:DI the size; the linear address comes back in
+// BX:CX with the carry clear.
+void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size) {
+    unsigned long bx = (address >> 16) & 0xFFFF;
+    unsigned long cx = address & 0xFFFF;
+    unsigned long si = (size >> 16) & 0xFFFF;
+    unsigned long di = size & 0xFFFF;
+    unsigned long carry;
+    __asm__ __volatile__(
+        "pushl %%ebp\n\t"
+        "movl %%esp, %%ebp\n\t"
+        "pushl %%edx\n\t"
+        "pushl $0x0800\n\t"
+        "pushl $0x002A0029\n\t"
+        "movl $0xBFF713D4, %%eax\n\t"
+        "call *%%eax\n\t"
+        "setc %%al\n\t"
+        "movzbl %%al, %%eax\n\t"
+        "movl %%ebp, %%esp\n\t"
+        "popl %%ebp\n\t"
+        : "=a"(carry), "+b"(bx), "+c"(cx), "+S"(si), "+D"(di)
+        : "d"(address)
+        : "memory", "cc");
+    if (carry)
+        return 0;
+    return reinterpret_cast<void*>(((bx & 0xFFFF) << 16) | (cx & 0xFFFF));
+}
+#elif defined(_M_IX86) && defined(_MSC_VER)
+void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size) {
+    unsigned long linear = 0;
+    int failed = 0;
+    __asm {
+        push ebx
+        push esi
+        push edi
+        mov ebx, address
+        shr ebx, 16
+        mov ecx, address
+        and ecx, 0xFFFF
+        mov esi, size
+        shr esi, 16
+        mov edi, size
+        and edi, 0xFFFF
+        mov edx, esp
+        push edx
+        push address
+        push 0x0800
+        push 0x002A0029
+        mov eax, 0xBFF713D4
+        call eax
+        setc al
+        movzx eax, al
+        mov failed, eax
+        pop edx
+        mov esp, edx
+        shl ebx, 16
+        and ecx, 0xFFFF
+        or ebx, ecx
+        mov linear, ebx
+        pop edi
+        pop esi
+        pop ebx
+    }
+    return failed ? 0 : reinterpret_cast<void*>(linear);
+}
+#else
+// The 9x kernel entry exists only for 32-bit x86 processes.
+void* WindowsPlatform::dpmiMapPhysical(unsigned long, unsigned long) { return 0; }
+#endif
+
+}  // namespace
+
+Platform& nativePlatform() {
+    static WindowsPlatform platform;
+    return platform;
+}
+
+}  // namespace detail
+}  // namespace Tavex
+
+// The library's entry point only switches off per-thread notifications.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH)
+        DisableThreadLibraryCalls(instance);
+    return TRUE;
+}
+
+#endif
