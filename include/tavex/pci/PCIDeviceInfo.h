@@ -1,0 +1,2 @@
+// PCIDeviceInfo is declared with the bus list it belongs to.
+#include "tavex/pci/PCIBus.h"
