@@ -1,8 +1,8 @@
 #include "tavex/platform/Platform.h"
 
 #include "native/NativePlatform.h"
+#include "tavex/pci/PCIBus.h"
 #include "tavex/platform/OSInterface.h"
-#include "singletons.h"
 
 namespace Tavex {
 
@@ -20,7 +20,7 @@ Platform* Platform::install(Platform* p) {
     // The singletons belong to the machine they were built on: the OS
     // interface closes its device through the platform that opened it.
     OSInterface::drop();
-    detail::dropPCIBus();
+    PCIBus::drop();
     Platform* previous = installed;
     installed = p;
     return previous;
