@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Cross-builds Tavex and its test suites for Windows with MinGW-w64 and runs
+# the 32-bit test programs under Wine.
+#
+#   scripts/cross.sh            i686 and x86_64 builds, i686 tests under Wine
+#   scripts/cross.sh i686       the i686 build and its Wine runs only
+#
+# Builds in build/mingw-i686 and build/mingw-x86_64 (presets mingw-i686 and
+# mingw-x86_64; GoogleTest is built from /usr/src/googletest).  Each test
+# program runs as one Wine process in a fresh, throw-away Wine prefix.  The
+# x86_64 programs are built, not run: that would need wine64 as well.
+#
+# Installs what it needs first (scripts/setup.sh native cross).  Exits
+# non-zero when a build fails or any test program fails under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(i686 x86_64)
+for target in "${targets[@]}"; do
+    case "$target" in
+        i686|x86_64) ;;
+        *) echo "cross.sh: unknown target '$target' (i686, x86_64)" >&2; exit 2 ;;
+    esac
+done
+
+scripts/setup.sh native cross
+
+# Longest time one test program may run under Wine, in seconds.
+program_timeout=${TAVEX_WINE_TIMEOUT:-600}
+
+build() {
+    local preset=mingw-$1
+    echo "== cross build: $preset"
+    cmake --preset "$preset" >"build/$preset.configure.log" 2>&1 ||
+        { cat "build/$preset.configure.log"; return 1; }
+    cmake --build --preset "$preset" -j 2
+}
+
+# "16 tests passed" or "14 tests passed, 2 failed", from a GoogleTest log.
+gtest_counts() {
+    local ok bad
+    ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$1" | tail -n 1)
+    bad=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$1" | tail -n 1)
+    if [ -z "$ok" ] && [ -z "$bad" ]; then
+        echo "no GoogleTest summary"
+    elif [ -z "$bad" ]; then
+        echo "${ok} tests passed"
+    else
+        echo "${ok:-0} tests passed, $bad failed"
+    fi
+}
+
+run_under_wine() {
+    local bin=build/mingw-i686/bin
+    local programs=()
+    local program
+    for program in "$bin"/tavex_*_tests.exe; do
+        [ -e "$program" ] && programs+=("$program")
+    done
+    if [ ${#programs[@]} -eq 0 ]; then
+        echo "cross.sh: no test programs in $bin" >&2
+        return 1
+    fi
+
+    # A fresh prefix, no display, no Wine debug chatter, and no offer to
+    # install Mono or Gecko (nothing here needs them).
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavex-wine.XXXXXX")
+    export WINEPREFIX=$scratch/prefix
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH=win32
+    export DISPLAY=
+    unset WAYLAND_DISPLAY
+    trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
+
+    echo "== Wine: initialising a prefix in $WINEPREFIX"
+    wineboot -i </dev/null >"$scratch/wineboot.log" 2>&1 ||
+        { cat "$scratch/wineboot.log"; return 1; }
+    wineserver -w
+
+    local passed=0 failed=0 status name log summary exe
+    local results=()
+    for program in "${programs[@]}"; do
+        name=$(basename "$program" .exe)
+        log=$scratch/$name.log
+        echo "== Wine: $name"
+        status=0
+        # The programs find tavex.dll and the MinGW runtime DLLs beside them;
+        # they run in the scratch folder, so files they write land there.
+        exe=$PWD/$program
+        ( cd "$scratch" && timeout "$program_timeout" wine "$exe" </dev/null ) \
+            >"$log.raw" 2>&1 || status=$?
+        tr -d '\r' <"$log.raw" >"$log"
+        summary=$(gtest_counts "$log")
+        if [ $status -eq 0 ]; then
+            passed=$((passed + 1))
+            results+=("$(printf 'passed  %-28s %s' "$name" "$summary")")
+            echo "$summary"
+        else
+            failed=$((failed + 1))
+            [ $status -eq 124 ] && summary="timed out after $program_timeout s"
+            results+=("$(printf 'FAILED  %-28s exit %s: %s' "$name" "$status" "$summary")")
+            cat "$log"
+        fi
+    done
+
+    echo
+    echo "== Wine test programs (i686)"
+    local line
+    for line in "${results[@]}"; do
+        echo "  $line"
+    done
+    echo "$passed passed, $failed failed"
+    [ $failed -eq 0 ]
+}
+
+status=0
+for target in "${targets[@]}"; do
+    build "$target" || { echo "cross.sh: the $target build failed" >&2; exit 1; }
+done
+for target in "${targets[@]}"; do
+    if [ "$target" = i686 ]; then
+        run_under_wine || status=1
+    fi
+done
+exit $status

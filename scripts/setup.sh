@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that the builds need, skipping those that
+# are already installed, so that a run on a prepared machine costs a second.
+#
+#   scripts/setup.sh [native] [cross] [bench]     (default: native cross)
+#
+#   native  the Linux build and its tests: cmake, make, g++, GoogleTest
+#           (libgtest-dev, and its sources in /usr/src/googletest for the
+#           cross build)
+#   cross   the Windows cross build and its test runs: MinGW-w64 for i686
+#           and x86_64, and Wine with its 32-bit part (wine32:i386)
+#   bench   Google Benchmark, for the bench preset
+#
+# Needs root (or sudo) only when something is missing.  Non-interactive.
+set -euo pipefail
+
+export DEBIAN_FRONTEND=noninteractive
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(native cross)
+
+wanted=()
+need_i386=false
+for group in "${groups[@]}"; do
+    case "$group" in
+        native) wanted+=(cmake make g++ libgtest-dev googletest) ;;
+        cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386)
+                need_i386=true ;;
+        bench)  wanted+=(libbenchmark-dev) ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench)" >&2; exit 2 ;;
+    esac
+done
+
+installed() {
+    [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
+}
+
+missing=()
+for package in "${wanted[@]}"; do
+    installed "$package" || missing+=("$package")
+done
+
+add_i386=false
+if $need_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    add_i386=true
+fi
+
+if [ ${#missing[@]} -eq 0 ] && ! $add_i386; then
+    echo "setup: all packages present (${groups[*]})"
+    exit 0
+fi
+
+if ! command -v apt-get >/dev/null 2>&1; then
+    echo "setup: missing packages and no apt-get (Debian 12 expected): ${missing[*]}" >&2
+    exit 1
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+        as_root=(sudo -E)
+    else
+        echo "setup: must run as root to install: ${missing[*]}" >&2
+        exit 1
+    fi
+fi
+
+if $add_i386; then
+    echo "setup: adding the i386 architecture (for wine32)"
+    "${as_root[@]}" dpkg --add-architecture i386
+fi
+
+echo "setup: installing ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+
+for package in "${wanted[@]}"; do
+    if ! installed "$package"; then
+        echo "setup: $package did not install" >&2
+        exit 1
+    fi
+done
+echo "setup: done"
