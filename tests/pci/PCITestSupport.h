@@ -1,0 +1,106 @@
+// Helpers of the PCI bus tests: readable port and configuration events, the
+// list of functions found, exact-exception checks.
+#ifndef TAVEX_TESTS_PCI_PCITESTSUPPORT_H
+#define TAVEX_TESTS_PCI_PCITESTSUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <exception>
+#include <ostream>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "tavex/pci/PCIBus.h"
+#include "tavex/sim/Machine.h"
+#include "tavex/sim/PCIHostBridge.h"
+
+namespace Tavex {
+namespace Sim {
+
+inline void PrintTo(const Machine::Event& event, std::ostream* os) {
+    char text[64];
+    if (event.kind == Machine::Event::Sleep)
+        std::snprintf(text, sizeof text, "sleep %u ms", static_cast<unsigned>(event.value));
+    else
+        std::snprintf(text, sizeof text, "%s%u 0x%04X 0x%X",
+                      event.kind == Machine::Event::PortRead ? "in" : "out", event.width * 8,
+                      static_cast<unsigned>(event.port), static_cast<unsigned>(event.value));
+    *os << text;
+}
+
+inline void PrintTo(const PCIHostBridge::ConfigAccess& access, std::ostream* os) {
+    char text[80];
+    std::snprintf(text, sizeof text, "config %s%u bus %u slot 0x%02X offset 0x%02X value 0x%X",
+                  access.kind == PCIHostBridge::ConfigAccess::Read ? "read" : "write",
+                  access.width * 8, static_cast<unsigned>(access.bus),
+                  static_cast<unsigned>(access.slot), static_cast<unsigned>(access.offset),
+                  static_cast<unsigned>(access.value));
+    *os << text;
+}
+
+}  // namespace Sim
+}  // namespace Tavex
+
+namespace pcitest {
+
+typedef Tavex::Sim::Machine::Event Event;
+typedef Tavex::Sim::PCIHostBridge Bridge;
+
+inline Event in(std::uint16_t port, unsigned width, std::uint32_t value) {
+    return Tavex::Sim::Machine::portRead(port, width, value);
+}
+inline Event out(std::uint16_t port, unsigned width, std::uint32_t value) {
+    return Tavex::Sim::Machine::portWrite(port, width, value);
+}
+
+// "b:dd.f vvvv:dddd" for one function of the bus list.
+inline std::string describe(const Tavex::PCIDeviceInfo& info) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u.%u %04X:%04X", info.busNumber(),
+                  info.slotNumber() >> 3, info.slotNumber() & 7, info.vendorId(),
+                  info.deviceId());
+    return text;
+}
+
+inline std::string describe(unsigned bus, unsigned device, unsigned function,
+                            std::uint16_t vendorId, std::uint16_t deviceId) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u.%u %04X:%04X", bus, device, function, vendorId,
+                  deviceId);
+    return text;
+}
+
+// The bus list in cursor order.
+inline std::vector<std::string> listed() {
+    std::vector<std::string> entries;
+    for (Tavex::PCICursor cursor; cursor.isValid(); cursor.next())
+        entries.push_back(describe(cursor.deviceAtCursor()));
+    return entries;
+}
+
+inline const char* mechanismName(Bridge::Mechanism mechanism) {
+    return mechanism == Bridge::Mechanism1 ? "mechanism #1"
+           : mechanism == Bridge::Mechanism2 ? "mechanism #2" : "no mechanism";
+}
+
+}  // namespace pcitest
+
+// The statement throws exactly this standard exception type with exactly
+// this text.
+#define PCI_EXPECT_THROW_TEXT(statement, Type, text)                                      \
+    do {                                                                                 \
+        try {                                                                            \
+            statement;                                                                   \
+            ADD_FAILURE() << "no exception from: " #statement;                           \
+        } catch (const std::exception& thrown_) {                                        \
+            EXPECT_TRUE(typeid(thrown_) == typeid(Type))                                 \
+                << #statement " threw " << typeid(thrown_).name() << ", expected " #Type; \
+            EXPECT_EQ(std::string(text), thrown_.what());                                \
+        } catch (...) {                                                                  \
+            ADD_FAILURE() << #statement " threw something that is not std::exception";   \
+        }                                                                                \
+    } while (0)
+
+#endif
