@@ -59,9 +59,9 @@ protected:
 // Bytes that text-mode reading would change or stop at: CR, LF, ^Z, NUL.
 std::vector<char> image(std::size_t size) {
     std::vector<char> bytes(size);
-    const char special[] = {'\r', '\n', 0x1A, 0, '\r', static_cast<char>(0xFF)};
+    const char awkward[] = {'\r', '\n', 0x1A, 0, '\r', static_cast<char>(0xFF)};
     for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = (i % 7 == 3) ? special[(i / 7) % sizeof special]
+        bytes[i] = (i % 7 == 3) ? awkward[(i / 7) % sizeof awkward]
                                 : static_cast<char>((i * 131 + 17) & 0xFF);
     return bytes;
 }
