@@ -30,11 +30,13 @@ scripts/setup.sh native cross
 program_timeout=${TAVEX_WINE_TIMEOUT:-600}
 
 build() {
-    local preset=mingw-$1
+    local preset=mingw-$1 start=$SECONDS
     echo "== cross build: $preset"
+    mkdir -p build
     cmake --preset "$preset" >"build/$preset.configure.log" 2>&1 ||
         { cat "build/$preset.configure.log"; return 1; }
-    cmake --build --preset "$preset" -j 2
+    cmake --build --preset "$preset" -j 2 || return 1
+    echo "== cross build: $preset done in $((SECONDS - start)) s"
 }
 
 # "16 tests passed" or "14 tests passed, 2 failed", from a GoogleTest log.
@@ -65,7 +67,7 @@ run_under_wine() {
 
     # A fresh prefix, no display, no Wine debug chatter, and no offer to
     # install Mono or Gecko (nothing here needs them).
-    scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavex-wine.XXXXXX")
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavex-wine.XXXXXX") || return 1
     export WINEPREFIX=$scratch/prefix
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -75,9 +77,11 @@ run_under_wine() {
     trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
 
     echo "== Wine: initialising a prefix in $WINEPREFIX"
+    local start=$SECONDS
     wineboot -i </dev/null >"$scratch/wineboot.log" 2>&1 ||
         { cat "$scratch/wineboot.log"; return 1; }
-    wineserver -w
+    wineserver -w || true
+    echo "== Wine: prefix ready in $((SECONDS - start)) s"
 
     local passed=0 failed=0 status name log summary exe
     local results=()
@@ -86,13 +90,14 @@ run_under_wine() {
         log=$scratch/$name.log
         echo "== Wine: $name"
         status=0
+        start=$SECONDS
         # The programs find tavex.dll and the MinGW runtime DLLs beside them;
         # they run in the scratch folder, so files they write land there.
         exe=$PWD/$program
         ( cd "$scratch" && timeout "$program_timeout" wine "$exe" </dev/null ) \
             >"$log.raw" 2>&1 || status=$?
         tr -d '\r' <"$log.raw" >"$log"
-        summary=$(gtest_counts "$log")
+        summary="$(gtest_counts "$log") ($((SECONDS - start)) s)"
         if [ $status -eq 0 ]; then
             passed=$((passed + 1))
             results+=("$(printf 'passed  %-28s %s' "$name" "$summary")")
