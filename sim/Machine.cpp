@@ -83,8 +83,31 @@ Board& Machine::plug(std::unique_ptr<Board> board) {
     Board& plugged = *board;
     boards_.push_back(std::move(board));
     plugged.machine_ = this;
-    plugged.plugged();
+    try {
+        plugged.plugged();
+    } catch (...) {
+        // A board that cannot take its place leaves nothing behind.
+        unplug(plugged);
+        throw;
+    }
     return plugged;
+}
+
+void Machine::unplug(Board& board) {
+    for (std::map<std::uint16_t, Board*>::iterator it = ports_.begin(); it != ports_.end();) {
+        if (it->second == &board)
+            ports_.erase(it++);
+        else
+            ++it;
+    }
+    for (std::size_t i = regions_.size(); i-- > 0;)
+        if (regions_[i]->owner() == &board)
+            regions_.erase(regions_.begin() + static_cast<std::ptrdiff_t>(i));
+    for (std::size_t i = boards_.size(); i-- > 0;)
+        if (boards_[i].get() == &board) {
+            boards_[i]->machine_ = 0;
+            boards_.erase(boards_.begin() + static_cast<std::ptrdiff_t>(i));
+        }
 }
 
 void Machine::claimPorts(Board& board, std::uint16_t first, unsigned count) {
@@ -134,7 +157,21 @@ Region* Machine::findRegion(std::uint32_t address, std::uint32_t size) {
 
 void Machine::advance(unsigned long milliseconds) {
     now_ += milliseconds;
+    floatOpenBus();
     runBoards(milliseconds);
+}
+
+// Where no board answers there is no memory: whatever was written there is
+// gone by the time anybody looks again.  The window is plain memory, so a
+// write reads back until the next sleep.
+void Machine::floatOpenBus() {
+    for (std::multimap<void*, Mapping>::iterator it = mappings_.begin(); it != mappings_.end();
+         ++it)
+        if (it->second.openBus)
+            std::memset(it->second.openBus->data(), 0xFF, it->second.size);
+    for (std::size_t i = 0; i < dpmiWindows_.size(); ++i)
+        if (dpmiWindows_[i].openBus)
+            std::memset(dpmiWindows_[i].openBus->data(), 0xFF, dpmiWindows_[i].size);
 }
 
 void Machine::runBoards(unsigned long elapsed) {
@@ -273,7 +310,8 @@ void* Machine::mapWindow(std::uint32_t address, std::uint32_t size, bool dpmi) {
     if (Region* region = findRegion(address, size)) {
         window = region->data() + (address - region->address());
     } else {
-        // No board answers here: reads float high, writes go nowhere.
+        // No board answers here: reads float high, and writes are lost at
+        // the next sleep.
         mapping.openBus.reset(new GuardedBuffer(size));
         std::memset(mapping.openBus->data(), 0xFF, size);
         window = mapping.openBus->data();

@@ -151,6 +151,8 @@ private:
     void writePort(std::uint16_t port, unsigned width, std::uint32_t value);
     void record(Event::Kind kind, std::uint16_t port, unsigned width, std::uint32_t value);
     void runBoards(unsigned long elapsed);
+    void floatOpenBus();
+    void unplug(Board& board);
     Handle newHandle(HandleKind kind);
     bool isHandle(Handle handle, HandleKind kind) const;
     void* mapWindow(std::uint32_t address, std::uint32_t size, bool dpmi);

@@ -1,7 +1,8 @@
 // Region: a range of the simulated physical address space, backed by memory
-// that the owning board reads and writes from its side.  The memory sits
-// between inaccessible guard pages, so an access that runs off its end
-// faults at once.
+// that the owning board reads and writes from its side.  The memory ends
+// where an inaccessible guard page begins, so an access that runs off its
+// end faults at once; another guard page lies before the first data page,
+// so an access far enough before its start faults too.
 #ifndef TAVEX_SIM_REGION_H
 #define TAVEX_SIM_REGION_H
 
@@ -13,8 +14,8 @@ namespace Sim {
 
 class Board;
 
-// Memory whose last byte is followed by an inaccessible page and whose
-// first byte is preceded by one.
+// Memory whose last byte is followed by an inaccessible page; the page
+// before its first data page is inaccessible too.
 class GuardedBuffer {
 public:
     explicit GuardedBuffer(std::uint32_t size);
