@@ -328,3 +328,35 @@ TEST(PCIConfigAccess, Mechanism1ReachesAllThirtyTwoDevices) {
     const std::vector<Event> expected = {out(0xCF8, 4, 0x8003FF00), in(0xCFC, 4, 0x74681022)};
     EXPECT_EQ(expected, scene.machine.portTrace());
 }
+
+TEST(PCIHostBridgeModel, EachBridgeAnswersOnlyItsOwnMechanismsProbe) {
+    struct Case {
+        Bridge::Mechanism mechanism;
+        bool answers1, answers2;
+    };
+    const Case cases[] = {{Bridge::Mechanism1, true, false},
+                          {Bridge::Mechanism2, false, true},
+                          {Bridge::NoMechanism, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(mechanismName(c.mechanism));
+        Tavex::Sim::Machine machine;
+        machine.add<Bridge>(c.mechanism);
+        // Each probe run twice, and each after the other, as firmware and
+        // other programs may have left the registers either way.
+        for (unsigned round = 0; round < 2; ++round) {
+            machine.outByte(0xCFB, 0x01);
+            const std::uint32_t kept = machine.inDword(0xCF8);
+            machine.outDword(0xCF8, 0x80000000);
+            const bool answers1 = machine.inDword(0xCF8) == 0x80000000;
+            if (answers1)
+                machine.outDword(0xCF8, kept);
+            EXPECT_EQ(c.answers1, answers1);
+
+            machine.outByte(0xCFB, 0x00);
+            machine.outByte(0xCFA, 0x00);
+            machine.outByte(0xCF8, 0x00);
+            const bool answers2 = machine.inByte(0xCF8) == 0 && machine.inByte(0xCFA) == 0;
+            EXPECT_EQ(c.answers2, answers2);
+        }
+    }
+}

@@ -5,9 +5,10 @@
 //
 // The control register is a direction register: a set bit makes its port
 // an input (0x10 port A, 0x02 port B, 0x01 port C lower half, 0x08 port C
-// upper half); the other bits are ignored.  After power-up every port is an
-// input (control 0x1B) and the output latches hold 0, as an 8255 leaves
-// them at reset; a control write changes the directions only.
+// upper half); the other bits are ignored, and a read of it floats.  After
+// power-up every port is an input (control 0x1B) and the output latches
+// hold 0, as an 8255 leaves them at reset; a control write changes the
+// directions only, so lines made outputs go low until the first data write.
 //
 // Lines are active low: a data bit 0 is a line held low.  Reading a port
 // gives the level on each input line and the latch of each output line;
