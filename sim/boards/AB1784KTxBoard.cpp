@@ -387,7 +387,7 @@ void AB1784KTxBoard::interrupted() {
 }
 
 void AB1784KTxBoard::takeCommand() {
-    const unsigned long now = eventTime_;
+    const unsigned long at = eventTime_;
     Command command;
     command.code = memory_->read8(CommandBlock);
     command.transaction = memory_->read8(CommandBlock + 1);
@@ -396,7 +396,7 @@ void AB1784KTxBoard::takeCommand() {
     command.parameters.resize(count);
     if (count)
         memory_->read(CommandBlock + 3, &command.parameters[0], count);
-    command.time = now;
+    command.time = at;
     command.confirmed = false;
     command.echoedTransaction = 0;
     command.response = 0;
@@ -417,11 +417,11 @@ void AB1784KTxBoard::takeCommand() {
         commandStuck_ = true;
     } else {
         clearFlag_.active = true;
-        clearFlag_.due = now + takeTime_;
+        clearFlag_.due = at + takeTime_;
     }
     if (!fault.neverConfirms) {
         confirm_.active = true;
-        confirm_.due = now + takeTime_ + respondTime_;
+        confirm_.due = at + takeTime_ + respondTime_;
     }
 }
 

@@ -302,11 +302,12 @@ TEST(AB1784CardStartUp, EmptyPathReadsTheCurrentDirectory) {
 
 TEST(AB1784CardStartUp, KeepsItsOwnCopyOfThePath) {
     Scene s;
-    std::vector<char> path(s.path().begin(), s.path().end());
+    const std::string given = s.path();
+    std::vector<char> path(given.begin(), given.end());
     path.push_back('\0');
     AB1784Card card(0xC0000, &path[0], 0xFE);
     std::fill(path.begin(), path.end() - 1, 'x');
-    EXPECT_EQ(s.path(), card.firmwarePath());
+    EXPECT_EQ(given, card.firmwarePath());
     EXPECT_NE(&path[0], card.firmwarePath());
 }
 

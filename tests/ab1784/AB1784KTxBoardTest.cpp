@@ -281,32 +281,6 @@ TEST(AB1784KTxBoard, LoaderAnswersAndFaults) {
     EXPECT_EQ(0, host.mem.read8(KTx::DownloadDone));
 }
 
-TEST(AB1784KTxBoard, StartUpFaults) {
-    {
-        Machine m;
-        KTx& board = m.add<KTx>(0xC0000);
-        Host host(m, board);
-        board.setInitNeverFinishes(true);
-        ASSERT_TRUE(host.download());
-        host.startScanner(0xFE);
-        EXPECT_FALSE(host.waitStatusToHost(1, 100));
-        EXPECT_EQ(KTx::ScannerStarting, board.phase());
-    }
-    {
-        Machine m;
-        KTx& board = m.add<KTx>(0xC0000);
-        Host host(m, board);
-        board.setInitError(0x42).setStartupTime(1200);
-        ASSERT_TRUE(host.download());
-        host.startScanner(0xFE);
-        const unsigned long started = m.now();
-        EXPECT_TRUE(host.waitStatusToHost(1, 100));
-        EXPECT_EQ(1200u, m.now() - started);
-        EXPECT_EQ(0x42, host.mem.read8(KTx::InitError));
-        EXPECT_EQ(KTx::ScannerFailed, board.phase());
-    }
-}
-
 TEST(AB1784KTxBoard, CommandExchange) {
     Machine m;
     KTx& board = m.add<KTx>(0xC0000);
@@ -381,31 +355,6 @@ TEST(AB1784KTxBoard, CommandFaults) {
     m.sleep(5000);
     EXPECT_EQ(1, mem.read8(KTx::IntStatusFromHost));    // ... and never cleared
     EXPECT_EQ(3u, board.commands().size());
-}
-
-TEST(AB1784KTxBoard, ResponsesBySequenceAndByCode) {
-    KTx::CommandFault deaf, response;
-    deaf.neverTakesAcknowledgement = true;
-    response.response = 0x33;
-    Machine m;
-    KTx& board = m.add<KTx>(0xC0000);
-    Host host(m, board);
-    host.boot();
-    board.setCommandFault(1, response).setCommandFault(2, deaf).setResponseForCode(9, 0x82);
-    Region& mem = host.mem;
-    const std::uint8_t expected[] = {0x82, 0x33, 0x00};
-    const std::uint8_t codes[] = {9, 9, 3};
-    for (int i = 0; i < 3; ++i) {
-        host.command(codes[i], static_cast<std::uint8_t>(i), Bytes());
-        m.sleep(100);
-        EXPECT_EQ(expected[i], mem.read8(KTx::Confirmation + 2)) << i;
-        host.acknowledge();
-        m.sleep(100);
-    }
-    EXPECT_EQ(2, mem.read8(KTx::IntStatusFromHost));   // the third acknowledgement is never taken
-    m.sleep(5000);
-    EXPECT_EQ(2, mem.read8(KTx::IntStatusFromHost));
-    EXPECT_TRUE(board.lastConfirmationAcknowledged());
 }
 
 TEST(AB1784KTxBoard, KeepsTheImageTables) {

@@ -50,7 +50,7 @@ TAVEX_TEST_REPLACEMENT void operator delete[](void* p, const std::nothrow_t&) no
 
 namespace {
 
-// Builds a track and tells whether its allocations (made inside the
+// Whether the allocations of a track's construction (made inside the
 // library) were seen at all; if not, counting proves nothing here.
 bool libraryAllocationsVisible(unsigned long before) { return allocations > before; }
 
@@ -60,11 +60,11 @@ TEST(UpdateAllocation, AC5Card) {
     Tavex::Sim::ScopedMachine machine;
     Tavex::Sim::AC5Board& board = machine.add<Tavex::Sim::AC5Board>(0x300);
     Tavex::AC5Card card(0x300);
+    machine.setTracing(false);   // the trace itself allocates
     const unsigned long beforeTrack = allocations;
     Tavex::IOTrack track(card, 0, "IIIIIIIIOOOOOOOOIOIOIONN");
     if (!libraryAllocationsVisible(beforeTrack))
         GTEST_SKIP() << "allocations inside the library cannot be counted on this platform";
-    machine.setTracing(false);   // the trace itself would allocate
 
     const unsigned long before = allocations;
     for (unsigned scan = 0; scan < 1000; ++scan) {

@@ -43,12 +43,14 @@
 // the response code, 0x300 = 1, int_status_to_host = 2, and raises its
 // host interrupt (cleared by host_interrupt_clear).  On 2, with a
 // confirmation outstanding, it takes the acknowledgement and clears
-// int_status_from_host after acknowledgeTime ms.  Every delay counts from
-// the tick in which the board noticed the event; a delay of 0 acts in that
-// same tick.  The PC's writes found in a tick are taken to have happened
-// when the sleep that led to the tick began, so a program started before a
-// sleep of 2 s has run for those 2 s by its end, and every time the model
-// records is that moment.
+// int_status_from_host after acknowledgeTime ms.
+//
+// Time: the PC's writes found in a tick are taken to have happened when the
+// sleep that led to the tick began (the PC writes, then sleeps).  Every
+// delay counts from that moment, every time the model records is that
+// moment, and a board action falls due in the first tick that reaches it; a
+// delay of 0 acts in the tick that finds the write.  So a program started
+// before a sleep of 2 s has run for those 2 s when the sleep ends.
 //
 // Image tables (running scanner), refreshed on every tick and at once when
 // a test changes them: scanner_status (16-bit at 0x07E; bit 2 = scanner
