@@ -6,7 +6,7 @@
 #include <string>
 #include <type_traits>
 
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 #include "tavex/model/DummyCard.h"
 #include "tavex/model/IOTrack.h"
 

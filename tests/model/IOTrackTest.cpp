@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 #include "ExpectThrow.h"
 #include "tavex/model/IOCard.h"
 #include "tavex/model/IOTrack.h"

@@ -1,46 +1,11 @@
-// The update path allocates nothing.  This file replaces the global
-// allocation operators of the whole test program to count calls; on ELF
-// systems the library's own allocations go through them too.
+// The update path allocates nothing; the counter sees the library's own
+// allocations on ELF systems.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
 #include "PCI72xxScene.h"
+#include "support/AllocationCounter.h"
 #include "tavex/cards/PCI72xxCard.h"
 #include "tavex/model/IOTrack.h"
-
-namespace {
-
-std::size_t allocationCount = 0;
-
-void* allocate(std::size_t size) {
-    void* p = std::malloc(size ? size : 1);
-    if (p)
-        ++allocationCount;
-    return p;
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = allocate(size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    if (void* p = allocate(size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 using namespace pci72xxtest;
 using Tavex::IOTrack;
@@ -51,12 +16,12 @@ TEST(PCI72xxCardUpdates, AllocateNothing) {
     Board& board = scene.board(0, 4, Board::PCI7296, 0xE010);
     PCI72xxCard card(0);
 
-    std::size_t before = allocationCount;
+    std::size_t before = AllocationCounter::allocations();
     IOTrack mixed(card, 0, (run('I', 8) + run('O', 8) + run('I', 4) + run('O', 4)).c_str());
     // The track's own copy of its letters and its values come from the
     // library: the counter sees them.
 #if !defined(_WIN32)
-    EXPECT_GT(allocationCount, before);
+    EXPECT_GT(AllocationCounter::allocations(), before);
 #endif
     IOTrack inputs(card, 1, run('I', 24).c_str());
     IOTrack outputs(card, 3, run('O', 24).c_str());
@@ -64,7 +29,7 @@ TEST(PCI72xxCardUpdates, AllocateNothing) {
     // The machine's trace would allocate on every port access.
     scene.machine.setTracing(false);
     const unsigned long accesses = scene.machine.portAccessCount();
-    before = allocationCount;
+    before = AllocationCounter::allocations();
     for (unsigned scan = 0; scan < 100; ++scan) {
         board.setInputLevels(1, Board::PortA, static_cast<std::uint8_t>(scan));
         mixed.updateInputs();
@@ -75,7 +40,7 @@ TEST(PCI72xxCardUpdates, AllocateNothing) {
         inputs.updateOutputs();
         outputs.updateOutputs();
     }
-    EXPECT_EQ(0u, allocationCount - before);
+    EXPECT_EQ(0u, AllocationCounter::allocations() - before);
     // Per scan: mixed reads A and C, inputs A, B and C; mixed writes B and
     // C, outputs A, B and C.
     EXPECT_EQ(100u * 10, scene.machine.portAccessCount() - accesses);

@@ -2,8 +2,8 @@
 // operator new / delete live in AllocationCounter.cpp.  On ELF systems the
 // library's own allocations go through them too; a Windows DLL keeps its
 // own runtime's operators, so there only the program's are seen.
-#ifndef TAVEX_TESTS_MODEL_ALLOCATIONCOUNTER_H
-#define TAVEX_TESTS_MODEL_ALLOCATIONCOUNTER_H
+#ifndef TAVEX_TESTS_SUPPORT_ALLOCATIONCOUNTER_H
+#define TAVEX_TESTS_SUPPORT_ALLOCATIONCOUNTER_H
 
 #include <cstddef>
 

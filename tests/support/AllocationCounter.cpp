@@ -1,5 +1,5 @@
 // Replacement global allocation operators that count calls.
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 
 #include <atomic>
 #include <cstdlib>
