@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/AllocationCounter.h"
-#include "ExpectThrow.h"
+#include "support/ExpectThrow.h"
 #include "tavex/model/IOCard.h"
 #include "tavex/model/IOTrack.h"
 

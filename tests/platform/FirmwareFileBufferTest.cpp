@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-#include "ExpectThrow.h"
+#include "support/ExpectThrow.h"
 #include "tavex/platform/FirmwareFileBuffer.h"
 
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include <map>
 #include <vector>
 
-#include "TraceText.h"
+#include "support/TraceText.h"
 #include "tavex/platform/IOPort.h"
 #include "tavex/sim/Board.h"
 #include "tavex/sim/Machine.h"

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "ExpectThrow.h"
+#include "support/ExpectThrow.h"
 #include "tavex/platform/OSInterface.h"
 #include "tavex/platform/PhysicalMemory.h"
 #include "tavex/sim/Machine.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TraceText.h"
+#include "support/TraceText.h"
 #include "tavex/platform/IOPort.h"
 #include "tavex/platform/OSInterface.h"
 #include "tavex/platform/PhysicalMemory.h"

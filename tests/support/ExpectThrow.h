@@ -1,7 +1,7 @@
 // Checks that a statement throws exactly the given standard exception type
 // (not a type derived from it) with exactly the given text.
-#ifndef TAVEX_TESTS_MODEL_EXPECTTHROW_H
-#define TAVEX_TESTS_MODEL_EXPECTTHROW_H
+#ifndef TAVEX_TESTS_SUPPORT_EXPECTTHROW_H
+#define TAVEX_TESTS_SUPPORT_EXPECTTHROW_H
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Readable trace entries in test failure messages.
-#ifndef TAVEX_TESTS_PLATFORM_TRACETEXT_H
-#define TAVEX_TESTS_PLATFORM_TRACETEXT_H
+#ifndef TAVEX_TESTS_SUPPORT_TRACETEXT_H
+#define TAVEX_TESTS_SUPPORT_TRACETEXT_H
 
 #include <ios>
 #include <ostream>
