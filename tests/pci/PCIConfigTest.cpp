@@ -305,12 +305,12 @@ TEST(PCIConfigAccess, Mechanism2RefusesDevice16AndAboveBeforeAnyPortAccess) {
     for (unsigned char slot : slots) {
         SCOPED_TRACE(testing::Message() << "slot 0x" << std::hex << unsigned(slot));
         scene.machine.clearTrace();
-        PCI_EXPECT_THROW_TEXT(config.readChar(0, slot, 0x00), std::runtime_error, text);
-        PCI_EXPECT_THROW_TEXT(config.readShort(1, slot, 0x02), std::runtime_error, text);
-        PCI_EXPECT_THROW_TEXT(config.readLong(0, slot, 0x00), std::runtime_error, text);
-        PCI_EXPECT_THROW_TEXT(config.writeChar(0, slot, 0x3C, 1), std::runtime_error, text);
-        PCI_EXPECT_THROW_TEXT(config.writeShort(2, slot, 0x04, 3), std::runtime_error, text);
-        PCI_EXPECT_THROW_TEXT(config.writeLong(0, slot, 0x10, 0xFFFFFFFF), std::runtime_error,
+        TAVEX_EXPECT_THROW_TEXT(config.readChar(0, slot, 0x00), std::runtime_error, text);
+        TAVEX_EXPECT_THROW_TEXT(config.readShort(1, slot, 0x02), std::runtime_error, text);
+        TAVEX_EXPECT_THROW_TEXT(config.readLong(0, slot, 0x00), std::runtime_error, text);
+        TAVEX_EXPECT_THROW_TEXT(config.writeChar(0, slot, 0x3C, 1), std::runtime_error, text);
+        TAVEX_EXPECT_THROW_TEXT(config.writeShort(2, slot, 0x04, 3), std::runtime_error, text);
+        TAVEX_EXPECT_THROW_TEXT(config.writeLong(0, slot, 0x10, 0xFFFFFFFF), std::runtime_error,
                               text);
         EXPECT_TRUE(scene.machine.portTrace().empty());
     }

@@ -87,8 +87,8 @@ TEST(PCIDeviceInfo, EveryAccessorReadsItsOffsetAndWidthOfTheCopy) {
     EXPECT_EQ(accesses, machine.portAccessCount()) << "accessors read the copy, not the bus";
 
     const char* const text = "PCIDeviceInfo::baseAddress (..) Invalid base address register number";
-    PCI_EXPECT_THROW_TEXT(info->baseAddress(60), std::range_error, text);
-    PCI_EXPECT_THROW_TEXT(info->baseAddress(255), std::range_error, text);
+    TAVEX_EXPECT_THROW_TEXT(info->baseAddress(60), std::range_error, text);
+    TAVEX_EXPECT_THROW_TEXT(info->baseAddress(255), std::range_error, text);
 }
 
 namespace {

@@ -176,7 +176,7 @@ TEST(PCIScan, RefusedHeaderTypeEndsTheScanAfterListingTheFunctionAndIsNeverResca
             if (c.headerType & 0x80)
                 bridge.addFunction(c.bus, c.device, 1, 0xBAD0, 0x0002);
 
-            PCI_EXPECT_THROW_TEXT(PCIBus::pciBus(), std::runtime_error, "Unknown header type");
+            TAVEX_EXPECT_THROW_TEXT(PCIBus::pciBus(), std::runtime_error, "Unknown header type");
 
             const unsigned long accesses = machine.portAccessCount();
             PCIBus& bus = PCIBus::pciBus();   // kept as far as it got, no second scan
@@ -196,7 +196,7 @@ TEST(PCIScan, ACursorAsFirstUseScansTheBusAndPassesTheScanErrorOn) {
     ScopedMachine machine;
     Bridge& bridge = machine.add<Bridge>(Bridge::Mechanism1);
     bridge.addFunction(0, 2, 0, 0xBAD0, 0x0001).setHeaderType(0x03);
-    PCI_EXPECT_THROW_TEXT(PCICursor(), std::runtime_error, "Unknown header type");
+    TAVEX_EXPECT_THROW_TEXT(PCICursor(), std::runtime_error, "Unknown header type");
     const unsigned long accesses = machine.portAccessCount();
     PCICursor cursor;
     ASSERT_TRUE(cursor.isValid());

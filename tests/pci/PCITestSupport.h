@@ -13,35 +13,10 @@
 #include <vector>
 
 #include "tavex/pci/PCIBus.h"
+#include "support/ExpectThrow.h"
+#include "support/TraceText.h"
 #include "tavex/sim/Machine.h"
 #include "tavex/sim/PCIHostBridge.h"
-
-namespace Tavex {
-namespace Sim {
-
-inline void PrintTo(const Machine::Event& event, std::ostream* os) {
-    char text[64];
-    if (event.kind == Machine::Event::Sleep)
-        std::snprintf(text, sizeof text, "sleep %u ms", static_cast<unsigned>(event.value));
-    else
-        std::snprintf(text, sizeof text, "%s%u 0x%04X 0x%X",
-                      event.kind == Machine::Event::PortRead ? "in" : "out", event.width * 8,
-                      static_cast<unsigned>(event.port), static_cast<unsigned>(event.value));
-    *os << text;
-}
-
-inline void PrintTo(const PCIHostBridge::ConfigAccess& access, std::ostream* os) {
-    char text[80];
-    std::snprintf(text, sizeof text, "config %s%u bus %u slot 0x%02X offset 0x%02X value 0x%X",
-                  access.kind == PCIHostBridge::ConfigAccess::Read ? "read" : "write",
-                  access.width * 8, static_cast<unsigned>(access.bus),
-                  static_cast<unsigned>(access.slot), static_cast<unsigned>(access.offset),
-                  static_cast<unsigned>(access.value));
-    *os << text;
-}
-
-}  // namespace Sim
-}  // namespace Tavex
 
 namespace pcitest {
 
@@ -87,20 +62,5 @@ inline const char* mechanismName(Bridge::Mechanism mechanism) {
 
 }  // namespace pcitest
 
-// The statement throws exactly this standard exception type with exactly
-// this text.
-#define PCI_EXPECT_THROW_TEXT(statement, Type, text)                                      \
-    do {                                                                                 \
-        try {                                                                            \
-            statement;                                                                   \
-            ADD_FAILURE() << "no exception from: " #statement;                           \
-        } catch (const std::exception& thrown_) {                                        \
-            EXPECT_TRUE(typeid(thrown_) == typeid(Type))                                 \
-                << #statement " threw " << typeid(thrown_).name() << ", expected " #Type; \
-            EXPECT_EQ(std::string(text), thrown_.what());                                \
-        } catch (...) {                                                                  \
-            ADD_FAILURE() << #statement " threw something that is not std::exception";   \
-        }                                                                                \
-    } while (0)
 
 #endif

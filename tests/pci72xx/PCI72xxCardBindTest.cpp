@@ -89,7 +89,7 @@ TEST(PCI72xxCardBind, NoAcceptableBoardAtTheIndexIsNotFound) {
         SCOPED_TRACE(c.name);
         Scene scene(c.mechanism);
         c.fit(scene);
-        PCI72XX_EXPECT_THROW_TEXT(PCI72xxCard card(c.index), std::runtime_error, notFound);
+        TAVEX_EXPECT_THROW_TEXT(PCI72xxCard card(c.index), std::runtime_error, notFound);
     }
 }
 
@@ -160,7 +160,7 @@ TEST(PCI72xxCardBind, OneIndexCountsBridgeChipBoardsThenPCI7248ThenPCI7296) {
         EXPECT_EQ(k.board->ioBase() + 3u, controlPortOf(scene, card));
         EXPECT_EQ(k.groups, groupsOf(card));
     }
-    PCI72XX_EXPECT_THROW_TEXT(PCI72xxCard card(5), std::runtime_error, notFound);
+    TAVEX_EXPECT_THROW_TEXT(PCI72xxCard card(5), std::runtime_error, notFound);
     EXPECT_TRUE(scene.portsIn(0xE100, 16).empty()) << "the other maker's board was touched";
 }
 
@@ -180,7 +180,7 @@ TEST(PCI72xxCardBind, WithOneKindOfBoardTheIndexFollowsScanOrder) {
         PCI72xxCard card0(0), card1(1);
         EXPECT_EQ(first.ioBase() + 3u, controlPortOf(scene, card0));
         EXPECT_EQ(second.ioBase() + 3u, controlPortOf(scene, card1));
-        PCI72XX_EXPECT_THROW_TEXT(PCI72xxCard card(2), std::runtime_error, notFound);
+        TAVEX_EXPECT_THROW_TEXT(PCI72xxCard card(2), std::runtime_error, notFound);
     }
 }
 

@@ -68,7 +68,7 @@ TEST(PCI72xxCardTrack, RefusedTracksGiveTheFirstFailingTestsTextAndTouchNothing)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.types << " at " << c.start);
         scene.machine.clearTrace();
-        PCI72XX_EXPECT_THROW_TEXT(IOTrack track(card, c.start, c.types.c_str()), std::logic_error,
+        TAVEX_EXPECT_THROW_TEXT(IOTrack track(card, c.start, c.types.c_str()), std::logic_error,
                                   c.text);
         EXPECT_TRUE(scene.machine.portTrace().empty());
     }

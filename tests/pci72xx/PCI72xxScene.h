@@ -12,26 +12,11 @@
 #include <typeinfo>
 #include <vector>
 
+#include "support/ExpectThrow.h"
+#include "support/TraceText.h"
 #include "tavex/sim/Machine.h"
 #include "tavex/sim/PCIHostBridge.h"
 #include "tavex/sim/boards/PCI72xxBoard.h"
-
-namespace Tavex {
-namespace Sim {
-
-inline void PrintTo(const Machine::Event& event, std::ostream* os) {
-    char text[64];
-    if (event.kind == Machine::Event::Sleep)
-        std::snprintf(text, sizeof text, "sleep %u ms", static_cast<unsigned>(event.value));
-    else
-        std::snprintf(text, sizeof text, "%s%u 0x%04X 0x%02X",
-                      event.kind == Machine::Event::PortRead ? "in" : "out", event.width * 8,
-                      static_cast<unsigned>(event.port), static_cast<unsigned>(event.value));
-    *os << text;
-}
-
-}  // namespace Sim
-}  // namespace Tavex
 
 namespace pci72xxtest {
 
@@ -81,19 +66,5 @@ struct Scene {
 inline std::string run(char letter, unsigned count) { return std::string(count, letter); }
 
 }  // namespace pci72xxtest
-
-#define PCI72XX_EXPECT_THROW_TEXT(statement, Type, text)                                  \
-    do {                                                                                 \
-        try {                                                                            \
-            statement;                                                                   \
-            ADD_FAILURE() << "no exception from: " #statement;                           \
-        } catch (const std::exception& thrown_) {                                        \
-            EXPECT_TRUE(typeid(thrown_) == typeid(Type))                                 \
-                << #statement " threw " << typeid(thrown_).name() << ", expected " #Type; \
-            EXPECT_EQ(std::string(text), thrown_.what());                                \
-        } catch (...) {                                                                  \
-            ADD_FAILURE() << #statement " threw something that is not std::exception";   \
-        }                                                                                \
-    } while (0)
 
 #endif
