@@ -39,18 +39,21 @@ build() {
     echo "== cross build: $preset done in $((SECONDS - start)) s"
 }
 
-# "16 tests passed" or "14 tests passed, 2 failed", from a GoogleTest log.
+# "16 tests passed", "14 tests passed, 2 failed", "9 tests passed, 1 skipped",
+# from a GoogleTest log.
 gtest_counts() {
-    local ok bad
+    local ok bad skipped text
     ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$1" | tail -n 1)
     bad=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$1" | tail -n 1)
+    skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$1" | tail -n 1)
     if [ -z "$ok" ] && [ -z "$bad" ]; then
         echo "no GoogleTest summary"
-    elif [ -z "$bad" ]; then
-        echo "${ok} tests passed"
-    else
-        echo "${ok:-0} tests passed, $bad failed"
+        return
     fi
+    text="${ok:-0} tests passed"
+    [ -z "$bad" ] || text="$text, $bad failed"
+    [ -z "$skipped" ] || text="$text, $skipped skipped"
+    echo "$text"
 }
 
 run_under_wine() {
@@ -85,21 +88,33 @@ run_under_wine() {
     wineserver -w || true
     echo "== Wine: prefix ready in $((SECONDS - start)) s"
 
-    local passed=0 failed=0 status name log summary exe
+    local passed=0 failed=0 status name log summary exe note attempt
     local results=()
     for program in "${programs[@]}"; do
         name=$(basename "$program" .exe)
         log=$scratch/$name.log
         echo "== Wine: $name"
-        status=0
         start=$SECONDS
+        note=
         # The programs find tavex.dll and the MinGW runtime DLLs beside them;
         # they run in the scratch folder, so files they write land there.
         exe=$PWD/$program
-        ( cd "$scratch" && timeout "$program_timeout" wine "$exe" </dev/null ) \
-            >"$log.raw" 2>&1 || status=$?
+        for attempt in 1 2; do
+            status=0
+            ( cd "$scratch" && timeout "$program_timeout" wine "$exe" </dev/null ) \
+                >"$log.raw" 2>&1 || status=$?
+            # A fault in the program ends it with its exception code (a small
+            # number); a Unix signal means Wine itself crashed, which happens
+            # now and then as a process exits.  Such a run is repeated once.
+            if [ $attempt -eq 1 ] && [ $status -gt 128 ]; then
+                echo "Wine crashed (signal $((status - 128))); running $name again"
+                note=", after a Wine crash (signal $((status - 128))) and a second run"
+                continue
+            fi
+            break
+        done
         tr -d '\r' <"$log.raw" >"$log"
-        summary="$(gtest_counts "$log") ($((SECONDS - start)) s)"
+        summary="$(gtest_counts "$log") ($((SECONDS - start)) s$note)"
         if [ $status -eq 0 ]; then
             passed=$((passed + 1))
             results+=("$(printf 'passed  %-28s %s' "$name" "$summary")")
