@@ -41,14 +41,21 @@ GuardedBuffer::GuardedBuffer(std::uint32_t size) : base_(0), reserved_(0), data_
     if (base_ == 0)
         throw std::bad_alloc();
     DWORD old = 0;
-    if (dataPages)
-        VirtualProtect(static_cast<char*>(base_) + page, dataPages * page, PAGE_READWRITE, &old);
+    if (dataPages &&
+        !VirtualProtect(static_cast<char*>(base_) + page, dataPages * page, PAGE_READWRITE, &old)) {
+        VirtualFree(base_, 0, MEM_RELEASE);
+        throw std::bad_alloc();
+    }
 #else
     base_ = ::mmap(0, reserved_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base_ == MAP_FAILED)
         throw std::bad_alloc();
-    if (dataPages)
-        ::mprotect(static_cast<char*>(base_) + page, dataPages * page, PROT_READ | PROT_WRITE);
+    if (dataPages &&
+        ::mprotect(static_cast<char*>(base_) + page, dataPages * page, PROT_READ | PROT_WRITE) !=
+            0) {
+        ::munmap(base_, reserved_);
+        throw std::bad_alloc();
+    }
 #endif
     // The data end where the trailing guard page begins.
     data_ = static_cast<std::uint8_t*>(base_) + page + dataPages * page - size;

@@ -130,6 +130,7 @@ void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size
     unsigned long cx = address & 0xFFFF;
     unsigned long si = (size >> 16) & 0xFFFF;
     unsigned long di = size & 0xFFFF;
+    unsigned long dx = address;
     unsigned long carry;
     __asm__ __volatile__(
         "pushl %%ebp\n\t"
@@ -143,8 +144,8 @@ void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size
         "movzbl %%al, %%eax\n\t"
         "movl %%ebp, %%esp\n\t"
         "popl %%ebp\n\t"
-        : "=a"(carry), "+b"(bx), "+c"(cx), "+S"(si), "+D"(di)
-        : "d"(address)
+        : "=a"(carry), "+b"(bx), "+c"(cx), "+S"(si), "+D"(di), "+d"(dx)
+        :
         : "memory", "cc");
     if (carry)
         return 0;
