@@ -154,11 +154,13 @@ void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size
 #elif defined(_M_IX86) && defined(_MSC_VER)
 void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size) {
     unsigned long linear = 0;
-    int failed = 0;
+    unsigned long failed = 0;
+    unsigned long savedStack = 0;
     __asm {
         push ebx
         push esi
         push edi
+        mov savedStack, esp
         mov ebx, address
         shr ebx, 16
         mov ecx, address
@@ -167,8 +169,6 @@ void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size
         shr esi, 16
         mov edi, size
         and edi, 0xFFFF
-        mov edx, esp
-        push edx
         push address
         push 0x0800
         push 0x002A0029
@@ -176,9 +176,8 @@ void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size
         call eax
         setc al
         movzx eax, al
+        mov esp, savedStack
         mov failed, eax
-        pop edx
-        mov esp, edx
         shl ebx, 16
         and ecx, 0xFFFF
         or ebx, ecx
