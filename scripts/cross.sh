@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds Tavex and its test suites for Windows with MinGW-w64 and runs
-# the 32-bit test programs under Wine.
+# the test programs under Wine.
 #
-#   scripts/cross.sh            i686 and x86_64 builds, i686 tests under Wine
+#   scripts/cross.sh            i686 and x86_64 builds and their tests under Wine
 #   scripts/cross.sh i686       the i686 build and its Wine runs only
 #
 # Builds in build/mingw-i686 and build/mingw-x86_64 (presets mingw-i686 and
 # mingw-x86_64; GoogleTest is built from /usr/src/googletest).  Each test
-# program runs as one Wine process in a fresh, throw-away Wine prefix.  The
-# x86_64 programs are built, not run: that would need wine64 as well.
+# program runs as one Wine process in a fresh, throw-away Wine prefix of its
+# target (32-bit for i686, 64-bit for x86_64).
 #
 # Installs what it needs first (scripts/setup.sh native cross).  Exits
 # non-zero when a build fails or any test program fails under Wine.
@@ -56,8 +56,14 @@ gtest_counts() {
     echo "$text"
 }
 
+# Totals over every target run under Wine.
+total_passed=0
+total_failed=0
+all_results=()
+
 run_under_wine() {
-    local bin=build/mingw-i686/bin
+    local target=$1
+    local bin=build/mingw-$target/bin
     local programs=()
     local program
     for program in "$bin"/tavex_*_tests.exe; do
@@ -72,14 +78,12 @@ run_under_wine() {
     # Mono or Gecko (nothing here needs them), and no debugger started for a
     # program that faults: it just ends, and death tests run in a tenth of
     # the time.
-    scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavex-wine.XXXXXX") || return 1
-    export WINEPREFIX=$scratch/prefix
+    export WINEPREFIX=$scratch/prefix-$target
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-    export WINEARCH=win32
+    if [ "$target" = i686 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
     export DISPLAY=
     unset WAYLAND_DISPLAY
-    trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
 
     echo "== Wine: initialising a prefix in $WINEPREFIX"
     local start=$SECONDS
@@ -92,8 +96,8 @@ run_under_wine() {
     local results=()
     for program in "${programs[@]}"; do
         name=$(basename "$program" .exe)
-        log=$scratch/$name.log
-        echo "== Wine: $name"
+        log=$scratch/$target-$name.log
+        echo "== Wine ($target): $name"
         start=$SECONDS
         note=
         # The programs find tavex.dll and the MinGW runtime DLLs beside them;
@@ -127,13 +131,13 @@ run_under_wine() {
         fi
     done
 
-    echo
-    echo "== Wine test programs (i686)"
+    wineserver -k >/dev/null 2>&1 || true
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
     local line
     for line in "${results[@]}"; do
-        echo "  $line"
+        all_results+=("$target  $line")
     done
-    echo "$passed passed, $failed failed"
     [ $failed -eq 0 ]
 }
 
@@ -141,9 +145,16 @@ status=0
 for target in "${targets[@]}"; do
     build "$target" || { echo "cross.sh: the $target build failed" >&2; exit 1; }
 done
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavex-wine.XXXXXX")
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
 for target in "${targets[@]}"; do
-    if [ "$target" = i686 ]; then
-        run_under_wine || status=1
-    fi
+    run_under_wine "$target" || status=1
 done
+
+echo
+echo "== Wine test programs"
+for line in "${all_results[@]}"; do
+    echo "  $line"
+done
+echo "$total_passed passed, $total_failed failed"
 exit $status

@@ -8,7 +8,8 @@
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
 #           cross build)
 #   cross   the Windows cross build and its test runs: MinGW-w64 for i686
-#           and x86_64, and Wine with its 32-bit part (wine32:i386)
+#           and x86_64, and Wine with its 32-bit and 64-bit parts
+#           (wine32:i386, wine64)
 #   bench   Google Benchmark, for the bench preset
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
@@ -24,7 +25,7 @@ need_i386=false
 for group in "${groups[@]}"; do
     case "$group" in
         native) wanted+=(cmake make g++ libgtest-dev googletest) ;;
-        cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386)
+        cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;
         *) echo "setup.sh: unknown group '$group' (native, cross, bench)" >&2; exit 2 ;;
