@@ -56,8 +56,18 @@ void PCIBus::scanBus() {
 }
 
 void PCIBus::addDevice(unsigned char bus, unsigned char slot, void* header) {
-    devices_.reserve(devices_.size() + 1);
-    devices_.push_back(new PCIDeviceInfo(bus, slot, header));
+    // The list owns the copy from here on, also when it cannot grow.
+    PCIDeviceInfo* info = 0;
+    try {
+        info = new PCIDeviceInfo(bus, slot, header);
+        devices_.push_back(info);
+    } catch (...) {
+        if (info)
+            delete info;
+        else
+            delete[] static_cast<std::uint32_t*>(header);
+        throw;
+    }
 }
 
 const PCIDeviceInfo* PCIBus::getDeviceInfo(unsigned short vendorId, unsigned short deviceId,
