@@ -44,15 +44,7 @@ PCI72xxBoard::Identity PCI72xxBoard::bridgeChipIdentity(std::uint16_t subVendorI
 
 PCI72xxBoard::PCI72xxBoard(PCIHostBridge& bridge, std::uint8_t bus, std::uint8_t device,
                            std::uint8_t function, Model model, std::uint16_t ioBase)
-    : bridge_(bridge),
-      bus_(bus),
-      device_(device),
-      functionNumber_(function),
-      model_(model),
-      groups_(model == PCI7248 ? 2 : 4),
-      ioBase_(ioBase) {
-    init(ownIdentity(model));
-}
+    : PCI72xxBoard(bridge, bus, device, function, model, ioBase, ownIdentity(model)) {}
 
 PCI72xxBoard::PCI72xxBoard(PCIHostBridge& bridge, std::uint8_t bus, std::uint8_t device,
                            std::uint8_t function, Model model, std::uint16_t ioBase,
