@@ -72,6 +72,20 @@ const char* responseText(int code) {
     }
 }
 
+// Polls until done() holds, sleeping stepMs between reads; the time limit
+// is the sum of the nominal sleeps, and the error follows the sleep that
+// takes the sum above limitMs.
+template <class Done>
+void waitFor(Done done, unsigned long stepMs, unsigned long limitMs, const char* timeoutText) {
+    unsigned long elapsed = 0;
+    while (!done()) {
+        OSInterface::sleep(stepMs * 1000);
+        elapsed += stepMs;
+        if (elapsed > limitMs)
+            throw std::runtime_error(timeoutText);
+    }
+}
+
 void clearSharedMemory(PhysicalMemory& memory) {
     static const char zeros[sharedMemorySize] = {0};
     memory.writeMemoryBlock(zeros, sharedMemorySize, 0);
@@ -155,14 +169,8 @@ void AB1784Card::loadRIOProtocol() {
         if (offset == 0)
             dpm_.writeChar(boardStart, 1);
 
-        unsigned long elapsed = 0;
-        while (dpm_.readChar(downloadDone) == 0) {
-            OSInterface::sleep(downloadPollMs * 1000);
-            elapsed += downloadPollMs;
-            if (elapsed > downloadLimitMs)
-                throw std::runtime_error(
-                    "AB1784KTx: protocol Download error: board did not answer.");
-        }
+        waitFor([this] { return dpm_.readChar(downloadDone) != 0; }, downloadPollMs,
+                downloadLimitMs, "AB1784KTx: protocol Download error: board did not answer.");
         switch (byteAt(dpm_, downloadResult)) {
         case 0:
             break;
@@ -191,13 +199,8 @@ void AB1784Card::init() {
     dpm_.writeChar(linkSpeedByte, static_cast<char>(linkSpeed_ & 0xFF));
     dpm_.writeChar(boardStart, 1);
 
-    unsigned long elapsed = 0;
-    while (byteAt(dpm_, intStatusToHost) != 1) {
-        OSInterface::sleep(pollMs * 1000);
-        elapsed += pollMs;
-        if (elapsed > initLimitMs)
-            throw std::runtime_error("AB1784KTx: initialization timed out.");
-    }
+    waitFor([this] { return byteAt(dpm_, intStatusToHost) == 1; }, pollMs, initLimitMs,
+            "AB1784KTx: initialization timed out.");
     if (byteAt(dpm_, initError) != 0)
         throw std::runtime_error("AB1784KTx: initialization error.");
 }
@@ -233,13 +236,8 @@ void AB1784Card::commandToHost(unsigned char command, const unsigned char* param
 }
 
 int AB1784Card::getConfirmation() {
-    unsigned long elapsed = 0;
-    while (byteAt(dpm_, intStatusToHost) != 2) {
-        OSInterface::sleep(pollMs * 1000);
-        elapsed += pollMs;
-        if (elapsed > confirmationLimitMs)
-            throw std::runtime_error("AB1784KTx confirmation timed out.");
-    }
+    waitFor([this] { return byteAt(dpm_, intStatusToHost) == 2; }, pollMs,
+            confirmationLimitMs, "AB1784KTx confirmation timed out.");
     if (byteAt(dpm_, confirmationBlock + 1) != transaction_)
         throw std::runtime_error("AB1784KTx transaction number mismatch");
     return byteAt(dpm_, confirmationBlock + 2);
@@ -248,13 +246,8 @@ int AB1784Card::getConfirmation() {
 namespace {
 
 void waitForCommandTaken(const PhysicalMemory& memory) {
-    unsigned long elapsed = 0;
-    while (byteAt(memory, intStatusFromHost) != 0) {
-        OSInterface::sleep(pollMs * 1000);
-        elapsed += pollMs;
-        if (elapsed > acknowledgeLimitMs)
-            throw std::runtime_error("AB1784KTx did not clear int_status_from_host in 2 seconds.");
-    }
+    waitFor([&memory] { return byteAt(memory, intStatusFromHost) == 0; }, pollMs,
+            acknowledgeLimitMs, "AB1784KTx did not clear int_status_from_host in 2 seconds.");
 }
 
 }  // namespace
