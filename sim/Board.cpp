@@ -14,6 +14,8 @@ std::uint32_t Board::readPort(std::uint16_t, unsigned width) {
 
 void Board::writePort(std::uint16_t, unsigned, std::uint32_t) {}
 
+unsigned Board::busWidth() const { return 4; }
+
 void Board::tick(unsigned long) {}
 
 void Board::plugged() {}

@@ -211,12 +211,37 @@ void Machine::record(Event::Kind kind, std::uint16_t port, unsigned width, std::
     trace_.push_back(event);
 }
 
-// A port access goes to the board that claimed its first port; nobody
-// answers elsewhere, and the ISA bus floats high.
-std::uint32_t Machine::readPort(std::uint16_t port, unsigned width) {
+// A port access goes to the board that claimed its port; nobody answers
+// elsewhere, and the ISA bus floats high.  An access wider than the board's
+// registers is split into byte accesses at ascending ports, each going to
+// whoever decodes that port.  The trace keeps the access as the processor
+// made it.
+std::uint32_t Machine::busRead(std::uint16_t port, unsigned width) {
     Board* owner = portOwner(port);
-    const std::uint32_t value =
-        (owner ? owner->readPort(port, width) : 0xFFFFFFFFu) & widthMask(width);
+    if (owner == 0)
+        return 0xFFFFFFFFu;
+    if (width <= owner->busWidth())
+        return owner->readPort(port, width);
+    std::uint32_t value = 0;
+    for (unsigned i = 0; i < width; ++i)
+        value |= (busRead(static_cast<std::uint16_t>(port + i), 1) & 0xFFu) << (8 * i);
+    return value;
+}
+
+void Machine::busWrite(std::uint16_t port, unsigned width, std::uint32_t value) {
+    Board* owner = portOwner(port);
+    if (owner == 0)
+        return;
+    if (width <= owner->busWidth()) {
+        owner->writePort(port, width, value);
+        return;
+    }
+    for (unsigned i = 0; i < width; ++i)
+        busWrite(static_cast<std::uint16_t>(port + i), 1, (value >> (8 * i)) & 0xFFu);
+}
+
+std::uint32_t Machine::readPort(std::uint16_t port, unsigned width) {
+    const std::uint32_t value = busRead(port, width) & widthMask(width);
     record(Event::PortRead, port, width, value);
     return value;
 }
@@ -224,8 +249,7 @@ std::uint32_t Machine::readPort(std::uint16_t port, unsigned width) {
 void Machine::writePort(std::uint16_t port, unsigned width, std::uint32_t value) {
     value &= widthMask(width);
     record(Event::PortWrite, port, width, value);
-    if (Board* owner = portOwner(port))
-        owner->writePort(port, width, value);
+    busWrite(port, width, value);
 }
 
 std::uint8_t Machine::inByte(std::uint16_t port) {

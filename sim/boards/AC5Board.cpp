@@ -7,23 +7,11 @@
 namespace Tavex {
 namespace Sim {
 
-namespace {
-
-std::uint8_t bit(unsigned point) {
-    if (point >= AC5Board::PointsPerPort)
-        throw std::out_of_range("Sim::AC5Board: no such point");
-    return static_cast<std::uint8_t>(1u << point);
-}
-
-}  // namespace
-
 AC5Board::AC5Board(std::uint16_t basePort) : base_(basePort), stray_(0) {
     for (unsigned p = 0; p < PortCount; ++p) {
         Port& port = ports_[p];
         port.control = DirectionControl;
-        port.direction = 0x00;
-        port.latch = 0xFF;
-        port.field = 0xFF;
+        port.lines = DigitalPort(0xFF, 0x00, DigitalPort::ActiveLow);
         port.programmed = 0;
         port.reads = 0;
         port.writes = 0;
@@ -57,46 +45,33 @@ AC5Board::Mode AC5Board::modeOf(std::uint8_t control) {
 // --- field side -------------------------------------------------------------
 
 AC5Board& AC5Board::setInputLine(unsigned port, unsigned point, bool high) {
-    Port& p = at(port);
-    const std::uint8_t mask = bit(point);
-    p.field = static_cast<std::uint8_t>(high ? (p.field | mask) : (p.field & ~mask));
+    at(port).lines.setFieldLine(point, high);
     return *this;
 }
 
 AC5Board& AC5Board::setInputLines(unsigned port, std::uint8_t levels) {
-    at(port).field = levels;
+    at(port).lines.setFieldLevels(levels);
     return *this;
 }
 
-std::uint8_t AC5Board::fieldLevels(unsigned port) const { return at(port).field; }
-
-std::uint8_t AC5Board::lineLevels(unsigned port) const {
-    const Port& p = at(port);
-    return static_cast<std::uint8_t>((p.latch & p.direction) | (p.field & ~p.direction));
-}
-
+std::uint8_t AC5Board::fieldLevels(unsigned port) const { return at(port).lines.fieldLevels(); }
+std::uint8_t AC5Board::lineLevels(unsigned port) const { return at(port).lines.lineLevels(); }
 bool AC5Board::lineLevel(unsigned port, unsigned point) const {
-    return (lineLevels(port) & bit(point)) != 0;
+    return at(port).lines.lineLevel(point);
 }
-
-std::uint8_t AC5Board::drivenLevels(unsigned port) const {
-    const Port& p = at(port);
-    return static_cast<std::uint8_t>((p.latch & p.direction) | ~p.direction);
-}
-
+std::uint8_t AC5Board::drivenLevels(unsigned port) const { return at(port).lines.drivenLevels(); }
 bool AC5Board::isOutput(unsigned port, unsigned point) const {
-    return (at(port).direction & bit(point)) != 0;
+    return at(port).lines.isOutput(point);
 }
-
 bool AC5Board::outputOn(unsigned port, unsigned point) const {
-    return isOutput(port, point) && (at(port).latch & bit(point)) == 0;
+    return at(port).lines.outputOn(point);
 }
 
 // --- inspection -------------------------------------------------------------
 
-std::uint8_t AC5Board::directionMask(unsigned port) const { return at(port).direction; }
+std::uint8_t AC5Board::directionMask(unsigned port) const { return at(port).lines.outputs(); }
 unsigned AC5Board::programmingCount(unsigned port) const { return at(port).programmed; }
-std::uint8_t AC5Board::outputLatch(unsigned port) const { return at(port).latch; }
+std::uint8_t AC5Board::outputLatch(unsigned port) const { return at(port).lines.latch(); }
 std::uint8_t AC5Board::controlRegister(unsigned port) const { return at(port).control; }
 AC5Board::Mode AC5Board::mode(unsigned port) const { return modeOf(at(port).control); }
 unsigned AC5Board::dataReads(unsigned port) const { return at(port).reads; }
@@ -104,7 +79,7 @@ unsigned AC5Board::dataWrites(unsigned port) const { return at(port).writes; }
 
 // --- bus side ---------------------------------------------------------------
 
-std::uint8_t AC5Board::readByte(std::uint16_t address) {
+std::uint32_t AC5Board::readPort(std::uint16_t address, unsigned) {
     const unsigned offset = static_cast<std::uint16_t>(address - base_);
     if (offset >= 2 * PortCount)
         return 0xFF;
@@ -113,10 +88,10 @@ std::uint8_t AC5Board::readByte(std::uint16_t address) {
         return p.control;
     switch (modeOf(p.control)) {
     case DirectionRegister:
-        return p.direction;
+        return p.lines.outputs();
     case DataRegister:
         ++p.reads;
-        return static_cast<std::uint8_t>((p.latch & p.direction) | (p.field & ~p.direction));
+        return p.lines.lineLevels();
     case Undefined:
         break;
     }
@@ -124,8 +99,9 @@ std::uint8_t AC5Board::readByte(std::uint16_t address) {
     return 0xFF;
 }
 
-void AC5Board::writeByte(std::uint16_t address, std::uint8_t value) {
+void AC5Board::writePort(std::uint16_t address, unsigned, std::uint32_t data) {
     const unsigned offset = static_cast<std::uint16_t>(address - base_);
+    const std::uint8_t value = static_cast<std::uint8_t>(data);
     if (offset >= 2 * PortCount)
         return;
     Port& p = ports_[offset / 2];
@@ -135,31 +111,17 @@ void AC5Board::writeByte(std::uint16_t address, std::uint8_t value) {
     }
     switch (modeOf(p.control)) {
     case DirectionRegister:
-        p.direction = value;
+        p.lines.setOutputs(value);
         ++p.programmed;
         return;
     case DataRegister:
-        p.latch = value;
+        p.lines.setLatch(value);
         ++p.writes;
         return;
     case Undefined:
         break;
     }
     ++stray_;
-}
-
-std::uint32_t AC5Board::readPort(std::uint16_t port, unsigned width) {
-    std::uint32_t value = 0;
-    for (unsigned i = 0; i < width; ++i)
-        value |= static_cast<std::uint32_t>(readByte(static_cast<std::uint16_t>(port + i)))
-                 << (8 * i);
-    return value;
-}
-
-void AC5Board::writePort(std::uint16_t port, unsigned width, std::uint32_t value) {
-    for (unsigned i = 0; i < width; ++i)
-        writeByte(static_cast<std::uint16_t>(port + i),
-                  static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 }  // namespace Sim

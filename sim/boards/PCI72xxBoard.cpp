@@ -70,10 +70,8 @@ void PCI72xxBoard::init(const Identity& identity) {
         Group& group = group_[g];
         group.control = allInputs;
         group.controlWrites = 0;
-        for (unsigned p = 0; p < 3; ++p) {
-            group.latch[p] = 0x00;
-            group.applied[p] = 0xFF;
-        }
+        for (unsigned p = 0; p < 3; ++p)
+            group.lines[p] = DigitalPort(0x00, outputMask(allInputs, p), DigitalPort::ActiveLow);
     }
 
     // The bridge chip's local configuration registers in memory (BAR 0) and
@@ -107,7 +105,7 @@ void PCI72xxBoard::check(unsigned group) const {
 
 PCI72xxBoard& PCI72xxBoard::setInputLevels(unsigned group, Port port, std::uint8_t levels) {
     check(group);
-    group_[group].applied[port] = levels;
+    group_[group].lines[port].setFieldLevels(levels);
     return *this;
 }
 
@@ -115,31 +113,28 @@ PCI72xxBoard& PCI72xxBoard::setLineLevel(unsigned group, unsigned line, bool hig
     check(group);
     if (line >= 24)
         throw std::logic_error("Sim::PCI72xxBoard: no such line");
-    std::uint8_t& levels = group_[group].applied[line / 8];
-    const std::uint8_t bit = static_cast<std::uint8_t>(1u << (line % 8));
-    levels = static_cast<std::uint8_t>(high ? (levels | bit) : (levels & ~bit));
+    group_[group].lines[line / 8].setFieldLine(line % 8, high);
     return *this;
 }
 
 std::uint8_t PCI72xxBoard::outputLines(unsigned group, Port port) const {
     check(group);
-    return outputMask(group_[group].control, port);
+    return group_[group].lines[port].outputs();
 }
 
 std::uint8_t PCI72xxBoard::drivenLevels(unsigned group, Port port) const {
-    const std::uint8_t outputs = outputLines(group, port);
-    return static_cast<std::uint8_t>((group_[group].latch[port] & outputs) | ~outputs);
+    check(group);
+    return group_[group].lines[port].drivenLevels();
 }
 
 std::uint8_t PCI72xxBoard::lineLevels(unsigned group, Port port) const {
-    const std::uint8_t outputs = outputLines(group, port);
-    const Group& g = group_[group];
-    return static_cast<std::uint8_t>((g.latch[port] & outputs) | (g.applied[port] & ~outputs));
+    check(group);
+    return group_[group].lines[port].lineLevels();
 }
 
 std::uint8_t PCI72xxBoard::latch(unsigned group, Port port) const {
     check(group);
-    return group_[group].latch[port];
+    return group_[group].lines[port].latch();
 }
 
 std::uint8_t PCI72xxBoard::controlWord(unsigned group) const {
@@ -157,8 +152,7 @@ std::uint8_t PCI72xxBoard::readRegister(unsigned offset) const {
     const unsigned reg = offset % 4;
     if (reg == 3)
         return 0xFF;   // the control register cannot be read: the bus floats
-    const std::uint8_t outputs = outputMask(g.control, reg);
-    return static_cast<std::uint8_t>((g.latch[reg] & outputs) | (g.applied[reg] & ~outputs));
+    return g.lines[reg].lineLevels();
 }
 
 void PCI72xxBoard::writeRegister(unsigned offset, std::uint8_t value) {
@@ -167,29 +161,22 @@ void PCI72xxBoard::writeRegister(unsigned offset, std::uint8_t value) {
     if (reg == 3) {
         g.control = value;   // bits other than the direction bits are ignored
         ++g.controlWrites;
+        for (unsigned p = 0; p < 3; ++p)
+            g.lines[p].setOutputs(outputMask(value, p));
     } else {
-        g.latch[reg] = value;
+        g.lines[reg].setLatch(value);
     }
 }
 
-// The groups decode byte lanes; a wider access reaches consecutive
-// registers, and lanes past the last group float.
-std::uint32_t PCI72xxBoard::readPort(std::uint16_t port, unsigned width) {
-    std::uint32_t value = 0;
-    for (unsigned i = 0; i < width; ++i) {
-        const unsigned offset = port + i - ioBase_;
-        const std::uint8_t byte = offset < 4 * groups_ ? readRegister(offset) : 0xFF;
-        value |= static_cast<std::uint32_t>(byte) << (8 * i);
-    }
-    return value;
+std::uint32_t PCI72xxBoard::readPort(std::uint16_t port, unsigned) {
+    const unsigned offset = static_cast<std::uint16_t>(port - ioBase_);
+    return offset < 4 * groups_ ? readRegister(offset) : 0xFF;
 }
 
-void PCI72xxBoard::writePort(std::uint16_t port, unsigned width, std::uint32_t value) {
-    for (unsigned i = 0; i < width; ++i) {
-        const unsigned offset = port + i - ioBase_;
-        if (offset < 4 * groups_)
-            writeRegister(offset, static_cast<std::uint8_t>(value >> (8 * i)));
-    }
+void PCI72xxBoard::writePort(std::uint16_t port, unsigned, std::uint32_t value) {
+    const unsigned offset = static_cast<std::uint16_t>(port - ioBase_);
+    if (offset < 4 * groups_)
+        writeRegister(offset, static_cast<std::uint8_t>(value));
 }
 
 }  // namespace Sim

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "model/DigitalBank.h"
 #include "tavex/platform/IOPort.h"
 
 namespace Tavex {
@@ -34,19 +35,10 @@ IOCard& AC5Card::addTrack(IOTrack& track) {
 
     // Each port is checked and programmed before the next one is looked at.
     for (unsigned int p = first; p < first + points / 8; ++p) {
-        unsigned char mask = 0;
-        for (unsigned int j = 0; j < 8; ++j) {
-            switch (track.pointType((p - first) * 8 + j)) {
-            case IOTrack::DigitalOutput:
-                mask = static_cast<unsigned char>(mask | (1u << j));
-                break;
-            case IOTrack::DigitalInput:
-            case IOTrack::NotUsed:
-                break;
-            default:
-                throw std::logic_error("AC5 card only supports digital IO.");
-            }
-        }
+        const unsigned int bank = (p - first) * DigitalBank::points;
+        if (!DigitalBank::isDigital(track, bank))
+            throw std::logic_error("AC5 card only supports digital IO.");
+        const std::uint8_t mask = DigitalBank::outputMask(track, bank);
         directionMasks_[p] = mask;
         IOPort control(baseIOPort_ + 2 * p + 1, true);
         IOPort data(baseIOPort_ + 2 * p, true);
@@ -64,12 +56,9 @@ IOCard& AC5Card::updateInputs(const IOTrack& track, long* values, long&) {
         if (directionMasks_[p] == 0xFF)
             continue;
         // Lines are active low.
-        const unsigned int levels =
-            ~static_cast<unsigned int>(static_cast<unsigned char>(
-                IOPort(baseIOPort_ + 2 * p, false).readChar()));
-        long* out = values + (p - first) * 8;
-        for (unsigned int j = 0; j < 8; ++j)
-            out[j] = (levels >> j) & 1u;
+        const unsigned int levels = static_cast<unsigned char>(
+            IOPort(baseIOPort_ + 2 * p, false).readChar());
+        DigitalBank::unpack(~levels, values + (p - first) * DigitalBank::points);
     }
     return *this;
 }
@@ -81,11 +70,7 @@ IOCard& AC5Card::updateOutputs(const IOTrack& track, const long* const values, l
         const unsigned char mask = directionMasks_[p];
         if (mask == 0)
             continue;
-        const long* in = values + (p - first) * 8;
-        unsigned int bits = 0;
-        for (unsigned int j = 0; j < 8; ++j)
-            if (in[j] != 0)
-                bits |= 1u << j;
+        const unsigned int bits = DigitalBank::pack(values + (p - first) * DigitalBank::points);
         IOPort(baseIOPort_ + 2 * p, true).writeChar(static_cast<char>(~(bits & mask)));
     }
     return *this;

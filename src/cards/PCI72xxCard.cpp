@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "model/DigitalBank.h"
 #include "tavex/pci/PCIBus.h"
 #include "tavex/platform/IOPort.h"
 
@@ -76,22 +77,12 @@ IOCard& PCI72xxCard::addTrack(IOTrack& track) {
     if (group >= groupCount_)
         throw std::logic_error("PCI72xx track starting point too big.");
 
-    std::uint32_t outputs = 0;
-    for (unsigned i = 0; i < 24; ++i) {
-        switch (track.pointType(i)) {
-        case IOTrack::DigitalOutput:
-            outputs |= std::uint32_t(1) << i;
-            break;
-        case IOTrack::DigitalInput:
-        case IOTrack::NotUsed:
-            break;
-        default:
+    for (unsigned p = 0; p < 3; ++p)
+        if (!DigitalBank::isDigital(track, p * DigitalBank::points))
             throw std::logic_error("PCI72xx card only supports digital IO.");
-        }
-    }
-    const unsigned char maskA = static_cast<unsigned char>(outputs);
-    const unsigned char maskB = static_cast<unsigned char>(outputs >> 8);
-    const unsigned char maskC = static_cast<unsigned char>(outputs >> 16);
+    const unsigned char maskA = DigitalBank::outputMask(track, 0);
+    const unsigned char maskB = DigitalBank::outputMask(track, 8);
+    const unsigned char maskC = DigitalBank::outputMask(track, 16);
     if (maskA != 0x00 && maskA != 0xFF)
         throw std::logic_error("PCI72xx track first 8 points can not be mixed.");
     if (maskB != 0x00 && maskB != 0xFF)
@@ -124,11 +115,9 @@ IOCard& PCI72xxCard::updateInputs(const IOTrack& track, long* values, long&) {
         if (masks[p] == 0xFF)
             continue;
         // Lines are active low: a line held low reads 1.
-        const unsigned levels = ~static_cast<unsigned>(static_cast<unsigned char>(
-            IOPort(registerBase_ + 4 * group + p, false).readChar()));
-        long* out = values + 8 * p;
-        for (unsigned j = 0; j < 8; ++j)
-            out[j] = (levels >> j) & 1u;
+        const unsigned levels = static_cast<unsigned char>(
+            IOPort(registerBase_ + 4 * group + p, false).readChar());
+        DigitalBank::unpack(~levels, values + DigitalBank::points * p);
     }
     return *this;
 }
@@ -139,11 +128,7 @@ IOCard& PCI72xxCard::updateOutputs(const IOTrack& track, const long* const value
     for (unsigned p = 0; p < 3; ++p) {
         if (masks[p] == 0)
             continue;
-        const long* in = values + 8 * p;
-        unsigned bits = 0;
-        for (unsigned j = 0; j < 8; ++j)
-            if (in[j] != 0)
-                bits |= 1u << j;
+        const unsigned bits = DigitalBank::pack(values + DigitalBank::points * p);
         IOPort(registerBase_ + 4 * group + p, true).writeChar(static_cast<char>(~(bits & masks[p])));
     }
     return *this;

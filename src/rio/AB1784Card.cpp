@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "model/DigitalBank.h"
 #include "tavex/model/asString.h"
 #include "tavex/platform/FirmwareFileBuffer.h"
 #include "tavex/platform/OSInterface.h"
@@ -277,13 +278,8 @@ IOCard& AB1784Card::addTrack(IOTrack& track) {
             "AB1784KTx: starting point parameter value is too high. AB1784KTx track supports "
             "up to 256 banks only.");
 
-    for (unsigned int b = first; b < end; ++b) {
-        unsigned char mask = 0;
-        for (unsigned int j = 0; j < 8; ++j)
-            if (track.pointType((b - first) * 8 + j) == IOTrack::DigitalOutput)
-                mask = static_cast<unsigned char>(mask | (1u << j));
-        bankOutputMasks_[b] = mask;
-    }
+    for (unsigned int b = first; b < end; ++b)
+        bankOutputMasks_[b] = DigitalBank::outputMask(track, (b - first) * DigitalBank::points);
     return *this;
 }
 
@@ -306,10 +302,8 @@ IOCard& AB1784Card::updateInputs(const IOTrack& track, long* values, long& track
     for (unsigned int b = first; b < last; ++b) {
         if (bankOutputMasks_[b] != 0)
             continue;
-        const unsigned int bits = byteAt(dpm_, inputImage + b);
-        long* out = values + (b - first) * 8;
-        for (unsigned int j = 0; j < 8; ++j)
-            out[j] = (bits >> j) & 1u;
+        DigitalBank::unpack(byteAt(dpm_, inputImage + b),
+                            values + (b - first) * DigitalBank::points);
     }
     return *this;
 }
@@ -323,11 +317,7 @@ IOCard& AB1784Card::updateOutputs(const IOTrack& track, const long* const values
         const unsigned char mask = bankOutputMasks_[b];
         if (mask == 0)
             continue;
-        const long* in = values + (b - first) * 8;
-        unsigned int bits = 0;
-        for (unsigned int j = 0; j < 8; ++j)
-            if (in[j] != 0)
-                bits |= 1u << j;
+        const unsigned int bits = DigitalBank::pack(values + (b - first) * DigitalBank::points);
         dpm_.writeChar(outputImage + b, static_cast<char>(bits & mask));
     }
     return *this;

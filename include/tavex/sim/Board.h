@@ -18,9 +18,17 @@ public:
 
     virtual const char* name() const = 0;
 
-    // A port access of width 1, 2 or 4 bytes to a port the board claimed.
+    // A port access of width 1, 2 or 4 bytes to a port the board claimed,
+    // never wider than busWidth().
     virtual std::uint32_t readPort(std::uint16_t port, unsigned width);
     virtual void writePort(std::uint16_t port, unsigned width, std::uint32_t value);
+
+    // The width in bytes of the board's registers.  An 8-bit ISA board, or
+    // any board built of byte-wide registers, answers 1: the machine then
+    // splits a word or double-word access into byte accesses at ascending
+    // ports, each reaching whoever decodes that port, as the bus does for
+    // such a board.  The default, 4, hands every access to the board whole.
+    virtual unsigned busWidth() const;
 
     // The virtual clock moved on by elapsedMs milliseconds (0 for a sleep of
     // less than a millisecond, which still lets the board run once).

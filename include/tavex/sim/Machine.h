@@ -149,6 +149,8 @@ private:
 
     std::uint32_t readPort(std::uint16_t port, unsigned width);
     void writePort(std::uint16_t port, unsigned width, std::uint32_t value);
+    std::uint32_t busRead(std::uint16_t port, unsigned width);
+    void busWrite(std::uint16_t port, unsigned width, std::uint32_t value);
     void record(Event::Kind kind, std::uint16_t port, unsigned width, std::uint32_t value);
     void runBoards(unsigned long elapsed);
     void floatOpenBus();

@@ -22,14 +22,15 @@
 // that becomes an output starts off, line high), every field line high.
 // No port has been programmed yet (programming counts 0).
 //
-// Wider port accesses are split into byte accesses at ascending ports, as
-// the ISA bus does for an 8-bit board.
+// An 8-bit board: its registers are byte-wide, and the machine splits wider
+// port accesses into byte accesses at ascending ports.
 #ifndef TAVEX_SIM_BOARDS_AC5BOARD_H
 #define TAVEX_SIM_BOARDS_AC5BOARD_H
 
 #include <cstdint>
 
 #include "tavex/sim/Board.h"
+#include "tavex/sim/DigitalPort.h"
 
 namespace Tavex {
 namespace Sim {
@@ -44,7 +45,7 @@ public:
 
     explicit AC5Board(std::uint16_t basePort);
 
-    const char* name() const;
+    const char* name() const override;
     std::uint16_t basePort() const { return base_; }
 
     // --- field side: input lines (true / bit set = line high) -----------
@@ -76,19 +77,21 @@ public:
     unsigned dataWrites(unsigned port) const;          // data register writes
     unsigned strayAccesses() const { return stray_; }  // data accesses in no mode
 
+    // The lines of a port, as the field sees them.
+    const DigitalPort& lines(unsigned port) const { return at(port).lines; }
+
     // --- Board ------------------------------------------------------------
-    std::uint32_t readPort(std::uint16_t port, unsigned width);
-    void writePort(std::uint16_t port, unsigned width, std::uint32_t value);
+    std::uint32_t readPort(std::uint16_t port, unsigned width) override;
+    void writePort(std::uint16_t port, unsigned width, std::uint32_t value) override;
+    unsigned busWidth() const override { return 1; }
 
 protected:
-    void plugged();
+    void plugged() override;
 
 private:
     struct Port {
         std::uint8_t control;
-        std::uint8_t direction;
-        std::uint8_t latch;
-        std::uint8_t field;
+        DigitalPort lines;
         unsigned programmed;
         unsigned reads;
         unsigned writes;
@@ -96,8 +99,6 @@ private:
 
     const Port& at(unsigned port) const;
     Port& at(unsigned port);
-    std::uint8_t readByte(std::uint16_t port);
-    void writeByte(std::uint16_t port, std::uint8_t value);
     static Mode modeOf(std::uint8_t control);
 
     std::uint16_t base_;

@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "tavex/sim/Board.h"
+#include "tavex/sim/DigitalPort.h"
 #include "tavex/sim/PCIHostBridge.h"
 
 namespace Tavex {
@@ -54,9 +55,9 @@ public:
     PCI72xxBoard(PCIHostBridge& bridge, std::uint8_t bus, std::uint8_t device,
                  std::uint8_t function, Model model, std::uint16_t ioBase,
                  const Identity& identity);
-    virtual ~PCI72xxBoard();
+    ~PCI72xxBoard() override;
 
-    virtual const char* name() const;
+    const char* name() const override;
 
     Model model() const { return model_; }
     unsigned groups() const { return groups_; }
@@ -84,19 +85,21 @@ public:
     unsigned controlWrites(unsigned group) const;
 
     // --- Board --------------------------------------------------------------
-    virtual std::uint32_t readPort(std::uint16_t port, unsigned width);
-    virtual void writePort(std::uint16_t port, unsigned width, std::uint32_t value);
+    // The groups' registers are byte-wide: a wider access reaches consecutive
+    // registers, and lanes past the last group float.
+    std::uint32_t readPort(std::uint16_t port, unsigned width) override;
+    void writePort(std::uint16_t port, unsigned width, std::uint32_t value) override;
+    unsigned busWidth() const override { return 1; }
 
 protected:
-    virtual void plugged();
+    void plugged() override;
 
 private:
     enum { maxGroups = 4 };
     struct Group {
         std::uint8_t control;
         unsigned controlWrites;
-        std::uint8_t latch[3];
-        std::uint8_t applied[3];
+        DigitalPort lines[3];
     };
 
     void init(const Identity& identity);
