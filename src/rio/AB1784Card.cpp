@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/DigitalBank.h"
+#include "platform/PollingWait.h"
 #include "tavex/model/asString.h"
 #include "tavex/platform/FirmwareFileBuffer.h"
 #include "tavex/platform/OSInterface.h"
@@ -70,20 +71,6 @@ const char* responseText(int code) {
         return "AB1784KTx command response: the maximum of 32 unique devices on the RIO link was "
                "exceeded.";
     default: return "AB1784KTx returned unknown response to command.";
-    }
-}
-
-// Polls until done() holds, sleeping stepMs between reads; the time limit
-// is the sum of the nominal sleeps, and the error follows the sleep that
-// takes the sum above limitMs.
-template <class Done>
-void waitFor(Done done, unsigned long stepMs, unsigned long limitMs, const char* timeoutText) {
-    unsigned long elapsed = 0;
-    while (!done()) {
-        OSInterface::sleep(stepMs * 1000);
-        elapsed += stepMs;
-        if (elapsed > limitMs)
-            throw std::runtime_error(timeoutText);
     }
 }
 

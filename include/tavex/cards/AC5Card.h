@@ -13,15 +13,18 @@ class TAVEX_API AC5Card : public IOCard {
 public:
     // Base port: a multiple of 0x10 from 0x220 to 0x3E0, except 0x270.
     explicit AC5Card(unsigned int baseIOPort);
-    virtual ~AC5Card() noexcept(false);
+    ~AC5Card() noexcept(false) override;
+
+    AC5Card(const AC5Card&) = delete;
+    AC5Card& operator=(const AC5Card&) = delete;
 
     unsigned int baseIOPort() const { return baseIOPort_; }
 
 protected:
-    virtual IOCard& updateInputs(const IOTrack& track, long* values, long& trackState);
-    virtual IOCard& updateOutputs(const IOTrack& track, const long* const values,
-                                  long& trackState);
-    virtual IOCard& addTrack(IOTrack& track);
+    IOCard& updateInputs(const IOTrack& track, long* values, long& trackState) override;
+    IOCard& updateOutputs(const IOTrack& track, const long* const values,
+                          long& trackState) override;
+    IOCard& addTrack(IOTrack& track) override;
 
 private:
     unsigned int baseIOPort_;

@@ -14,18 +14,18 @@ namespace Tavex {
 class TAVEX_API PCI72xxCard : public IOCard {
 public:
     explicit PCI72xxCard(unsigned cardIndex = 0);
-    virtual ~PCI72xxCard() noexcept(false);
+    ~PCI72xxCard() noexcept(false) override;
+
+    PCI72xxCard(const PCI72xxCard&) = delete;
+    PCI72xxCard& operator=(const PCI72xxCard&) = delete;
 
 protected:
-    virtual IOCard& updateInputs(const IOTrack& track, long* values, long& trackState);
-    virtual IOCard& updateOutputs(const IOTrack& track, const long* const values,
-                                  long& trackState);
-    virtual IOCard& addTrack(IOTrack& track);
+    IOCard& updateInputs(const IOTrack& track, long* values, long& trackState) override;
+    IOCard& updateOutputs(const IOTrack& track, const long* const values,
+                          long& trackState) override;
+    IOCard& addTrack(IOTrack& track) override;
 
 private:
-    PCI72xxCard(const PCI72xxCard&);
-    PCI72xxCard& operator=(const PCI72xxCard&);
-
     std::uint16_t modelId_;
     std::uint32_t registerBase_;
     unsigned groupCount_;

@@ -10,13 +10,16 @@ namespace Tavex {
 class TAVEX_API DummyCard : public IOCard {
 public:
     DummyCard();
-    virtual ~DummyCard() noexcept(false);
+    ~DummyCard() noexcept(false) override;
+
+    DummyCard(const DummyCard&) = delete;
+    DummyCard& operator=(const DummyCard&) = delete;
 
 protected:
-    virtual IOCard& updateInputs(const IOTrack& track, long* values, long& trackState);
-    virtual IOCard& updateOutputs(const IOTrack& track, const long* const values,
-                                  long& trackState);
-    virtual IOCard& addTrack(IOTrack& track);
+    IOCard& updateInputs(const IOTrack& track, long* values, long& trackState) override;
+    IOCard& updateOutputs(const IOTrack& track, const long* const values,
+                          long& trackState) override;
+    IOCard& addTrack(IOTrack& track) override;
 };
 
 }  // namespace Tavex

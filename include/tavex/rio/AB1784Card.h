@@ -20,7 +20,10 @@ public:
     // (ends in a separator unless empty).  linkSpeed: 0xFC, 0xFD or 0xFE.
     AB1784Card(unsigned int baseMemoryAddress, const char* const firmwarePath,
                unsigned int linkSpeed);
-    virtual ~AB1784Card() noexcept(false);
+    ~AB1784Card() noexcept(false) override;
+
+    AB1784Card(const AB1784Card&) = delete;
+    AB1784Card& operator=(const AB1784Card&) = delete;
 
     unsigned int baseMemoryAddress() const { return baseMemoryAddress_; }
     unsigned int linkSpeed() const { return linkSpeed_; }
@@ -40,15 +43,12 @@ protected:
     void commandToHost(unsigned char command, const unsigned char* parameters,
                        unsigned int length);
 
-    virtual IOCard& updateInputs(const IOTrack& track, long* values, long& trackState);
-    virtual IOCard& updateOutputs(const IOTrack& track, const long* const values,
-                                  long& trackState);
-    virtual IOCard& addTrack(IOTrack& track);
+    IOCard& updateInputs(const IOTrack& track, long* values, long& trackState) override;
+    IOCard& updateOutputs(const IOTrack& track, const long* const values,
+                          long& trackState) override;
+    IOCard& addTrack(IOTrack& track) override;
 
 private:
-    AB1784Card(const AB1784Card&);
-    AB1784Card& operator=(const AB1784Card&);
-
     void loadRIOProtocol();
     void init();
     int getConfirmation();
