@@ -5,16 +5,15 @@
 // card's update path should.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "support/AllocationCounter.h"
 #include "tavex/tavex.h"
 #include "tavex/sim/Machine.h"
 #include "tavex/sim/PCIHostBridge.h"
@@ -22,25 +21,6 @@
 #include "tavex/sim/boards/AC5Board.h"
 #include "tavex/sim/boards/PCI72xxBoard.h"
 
-namespace {
-std::atomic<unsigned long> allocations(0);
-
-void* allocate(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void release(void* p) { std::free(p); }
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
 
 namespace {
 
@@ -52,7 +32,7 @@ void scan(benchmark::State& state, Sim::Machine& machine, std::vector<IOTrack*> 
           unsigned long expectedPorts) {
     machine.setTracing(false);
     const unsigned long portsBefore = machine.portAccessCount();
-    const unsigned long allocationsBefore = allocations;
+    const AllocationCounter::Window allocations;
     unsigned long scans = 0;
     for (auto _ : state) {
         for (IOTrack* track : tracks) {
@@ -62,7 +42,7 @@ void scan(benchmark::State& state, Sim::Machine& machine, std::vector<IOTrack*> 
         ++scans;
     }
     const double ports = double(machine.portAccessCount() - portsBefore) / double(scans);
-    const double allocated = double(allocations - allocationsBefore) / double(scans);
+    const double allocated = double(allocations.allocated()) / double(scans);
     state.counters["ports/scan"] = ports;
     state.counters["allocs/scan"] = allocated;
     if (allocated != 0 || ports != double(expectedPorts))

@@ -3,16 +3,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/DriverRequest.h"
+
 namespace Tavex {
 namespace Sim {
 
 namespace {
 
-const unsigned long genericRead = 0x80000000UL;
-const unsigned long genericWrite = 0x40000000UL;
-const unsigned long mapCode = 0x80002000UL;
-const unsigned long unmapCode = 0x80002004UL;
-const unsigned long mapRequestSize = 16;
+using namespace DriverRequest;
 
 std::uint32_t widthMask(unsigned width) {
     return width >= 4 ? 0xFFFFFFFFu : ((1u << (8 * width)) - 1);
@@ -291,7 +289,7 @@ Platform::Handle Machine::openSCManager(unsigned long access) {
 
 Platform::Handle Machine::openService(Handle manager, const char* name, unsigned long) {
     if (!isHandle(manager, ManagerHandle) || name == 0 || faults_.serviceMissing ||
-        std::strcmp(name, "tavex") != 0)
+        std::strcmp(name, serviceName) != 0)
         return 0;
     ++serviceOpens_;
     return newHandle(ServiceHandle);
@@ -316,7 +314,7 @@ bool Machine::closeServiceHandle(Handle handle) {
 }
 
 Platform::Handle Machine::createFile(const char* name, unsigned long access) {
-    if (name == 0 || std::strcmp(name, "\\\\.\\tavex") != 0)
+    if (name == 0 || std::strcmp(name, deviceName) != 0)
         return invalidHandle();
     if (!serviceRunning_ || faults_.driverNotLoaded || faults_.deviceRefuses)
         return invalidHandle();
@@ -355,21 +353,21 @@ bool Machine::deviceIoControl(Handle device, unsigned long code, const void* in,
         return false;
     if (code == mapCode) {
         ++mapRequests_;
-        if (faults_.mapRefused || in == 0 || inSize != mapRequestSize || out == 0 ||
-            outSize != sizeof(void*))
+        if (faults_.mapRefused || in == 0 || inSize != sizeof(MapRequest) || out == 0 ||
+            outSize != addressSize)
             return false;
-        std::uint32_t request[4];
-        std::memcpy(request, in, sizeof request);
-        if (request[1] != 0 || request[2] == 0)
+        MapRequest request;
+        std::memcpy(&request, in, sizeof request);
+        if (request.addressHigh != 0 || request.length == 0)
             return false;
-        void* window = mapWindow(request[0], request[2], false);
+        void* window = mapWindow(request.addressLow, request.length, false);
         std::memcpy(out, &window, sizeof window);
         bytesReturned = sizeof window;
         return true;
     }
     if (code == unmapCode) {
         ++unmapRequests_;
-        if (faults_.unmapRefused || in == 0 || inSize != sizeof(void*) || outSize != 0)
+        if (faults_.unmapRefused || in == 0 || inSize != addressSize || outSize != 0)
             return false;
         void* window = 0;
         std::memcpy(&window, in, sizeof window);

@@ -4,24 +4,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/DriverRequest.h"
+
 namespace Tavex {
 
 namespace {
 
-const unsigned long genericRead = 0x80000000UL;
-const unsigned long genericWrite = 0x40000000UL;
-const unsigned long serviceStart = 0x0010UL;
 const unsigned long platformWin32Nt = 2;
-
-// Map request of tavex.sys: address low, address high (always 0), length,
-// reserved (0).  The reply and the unmap request carry a pointer-sized
-// address: 4 bytes in a 32-bit process, 8 in a 64-bit one.
-struct MapRequest {
-    std::uint32_t addressLow;
-    std::uint32_t addressHigh;
-    std::uint32_t length;
-    std::uint32_t reserved;
-};
 
 }  // namespace
 
@@ -41,11 +30,12 @@ OSInterface::OSInterface()
     if (!underNt_)
         return;
 
-    Platform::Handle manager = platform_->openSCManager(genericRead);
+    Platform::Handle manager = platform_->openSCManager(DriverRequest::genericRead);
     if (manager == 0)
         throw std::runtime_error("OS Interface: failed to open service manager.");
 
-    Platform::Handle service = platform_->openService(manager, "tavex", serviceStart);
+    Platform::Handle service = platform_->openService(manager, DriverRequest::serviceName,
+                                                        DriverRequest::serviceStart);
     if (service == 0) {
         platform_->closeServiceHandle(manager);
         throw std::runtime_error("OS Interface: tavex.sys driver possibly not installed");
@@ -56,7 +46,8 @@ OSInterface::OSInterface()
     platform_->closeServiceHandle(service);
     platform_->closeServiceHandle(manager);
 
-    device_ = platform_->createFile("\\\\.\\tavex", genericRead | genericWrite);
+    device_ = platform_->createFile(DriverRequest::deviceName,
+                                    DriverRequest::genericRead | DriverRequest::genericWrite);
     if (device_ == Platform::invalidHandle())
         throw std::runtime_error("OS Interface: can not open tavex.sys driver.");
 }
@@ -79,15 +70,17 @@ void* OSInterface::mapMemory(unsigned long physicalAddress, unsigned long size, 
     if (!underNt_)
         return platform_->dpmiMapPhysical(physicalAddress, size);
 
-    MapRequest request;
+    DriverRequest::MapRequest request;
     request.addressLow = static_cast<std::uint32_t>(physicalAddress);
     request.addressHigh = 0;
     request.length = static_cast<std::uint32_t>(size);
     request.reserved = 0;
     void* window = 0;
     unsigned long bytesReturned = 0;
-    if (!platform_->deviceIoControl(device_, mapControlCode, &request, sizeof request, &window,
-                                    sizeof window, bytesReturned))
+    // A reply that is not exactly one address is no mapping.
+    if (!platform_->deviceIoControl(device_, DriverRequest::mapCode, &request, sizeof request,
+                                    &window, sizeof window, bytesReturned) ||
+        bytesReturned != DriverRequest::addressSize)
         throw std::runtime_error("OS Interface: can not get pointer to physical memory block.");
     return window;
 }
@@ -96,7 +89,7 @@ OSInterface& OSInterface::unmapMemory(void* window) {
     if (!underNt_ || window == 0)
         return *this;
     unsigned long bytesReturned = 0;
-    if (!platform_->deviceIoControl(device_, unmapControlCode, &window, sizeof window, 0, 0,
+    if (!platform_->deviceIoControl(device_, DriverRequest::unmapCode, &window, sizeof window, 0, 0,
                                     bytesReturned))
         throw std::runtime_error("OS Interface: can not release physical memory block.");
     return *this;

@@ -1,6 +1,7 @@
 #include "tavex/platform/PhysicalMemory.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "tavex/platform/OSInterface.h"
 
@@ -9,6 +10,10 @@ namespace Tavex {
 PhysicalMemory::PhysicalMemory(unsigned long physicalAddress, unsigned long size, bool flag)
     : window_(0), size_(size), flag_(flag) {
     window_ = OSInterface::osinterface().mapMemory(physicalAddress, size, flag);
+    // A refused DPMI mapping, or a system without that path, comes back as
+    // no window at all; a card must never be handed one.
+    if (window_ == 0)
+        throw std::runtime_error("OS Interface: can not get pointer to physical memory block.");
 }
 
 PhysicalMemory::~PhysicalMemory() noexcept(false) {

@@ -16,6 +16,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "support/ExpectThrow.h"
 #include "tavex/rio/AB1784Card.h"
 #include "tavex/sim/Machine.h"
 #include "tavex/sim/boards/AB1784KTxBoard.h"
@@ -102,26 +103,6 @@ public:
     TempDir dir;
     Bytes clrram, loadpcl, scanner;
 };
-
-// Runs f, which must throw exactly the exception type E with the text.
-template <class E>
-::testing::AssertionResult throwsExactly(const std::function<void()>& f, const std::string& text) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        if (typeid(e) != typeid(E))
-            return ::testing::AssertionFailure()
-                   << "threw " << typeid(e).name() << " (\"" << e.what() << "\") instead of "
-                   << typeid(E).name();
-        if (text != e.what())
-            return ::testing::AssertionFailure()
-                   << "text \"" << e.what() << "\" instead of \"" << text << "\"";
-        return ::testing::AssertionSuccess();
-    } catch (...) {
-        return ::testing::AssertionFailure() << "threw something that is no std::exception";
-    }
-    return ::testing::AssertionFailure() << "did not throw";
-}
 
 // Counts the sleeps of a given length in the machine's trace.
 inline unsigned sleepsOf(const Tavex::Sim::Machine& m, unsigned long ms) {

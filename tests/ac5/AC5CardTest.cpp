@@ -11,6 +11,8 @@
 #include <typeinfo>
 #include <vector>
 
+#include "support/ExpectThrow.h"
+#include "support/TraceText.h"
 #include "tavex/cards/AC5Card.h"
 #include "tavex/model/IOTrack.h"
 #include "tavex/sim/Machine.h"
@@ -20,20 +22,6 @@ using Tavex::AC5Card;
 using Tavex::IOTrack;
 using Tavex::Sim::AC5Board;
 using Tavex::Sim::Machine;
-
-namespace Tavex {
-namespace Sim {
-// Readable port traces in failure messages.
-static void PrintTo(const Machine::Event& e, std::ostream* os) {
-    if (e.kind == Machine::Event::Sleep) {
-        *os << "sleep " << e.value;
-        return;
-    }
-    *os << (e.kind == Machine::Event::PortRead ? "in " : "out ") << std::hex << "0x" << e.port
-        << " = 0x" << e.value << std::dec << " (" << e.width << ")";
-}
-}  // namespace Sim
-}  // namespace Tavex
 
 namespace {
 
@@ -51,20 +39,6 @@ void programming(Trace& t, unsigned p, std::uint8_t mask) {
     t.push_back(out(2 * p + 1, 0x00));
     t.push_back(out(2 * p, mask));
     t.push_back(out(2 * p + 1, 0x34));
-}
-
-template <class E>
-::testing::AssertionResult throwsExactly(const std::function<void()>& f, const char* text) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        if (typeid(e) != typeid(E))
-            return ::testing::AssertionFailure() << "threw " << typeid(e).name() << ": " << e.what();
-        if (std::string(text) != e.what())
-            return ::testing::AssertionFailure() << "text \"" << e.what() << "\"";
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "did not throw";
 }
 
 std::vector<long> values(const IOTrack& track) {

@@ -3,6 +3,8 @@
 // the arguments and buffers of the driver interface.
 #include <gtest/gtest.h>
 
+#include "support/ExpectThrow.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +43,7 @@ public:
 
     unsigned long platformId;
     bool nullReply = false;
+    unsigned long replyBytes = sizeof(void*);   // what a map reply says it returned
     Log log;
     std::vector<Bytes> requests;        // the input buffer of each DeviceIoControl
     std::vector<unsigned long> replySizes;
@@ -108,7 +111,7 @@ public:
         if (code == OSInterface::mapControlCode && out && outSize == sizeof(void*)) {
             void* window = nullReply ? 0 : static_cast<void*>(memory);
             std::memcpy(out, &window, sizeof window);
-            bytesReturned = sizeof window;
+            bytesReturned = replyBytes;
         }
         return true;
     }
@@ -223,15 +226,33 @@ TEST_F(ClientPlatformTest, InstallReturnsThePreviousPlatformAndClosesTheOldDevic
     uninstall(first);
 }
 
-TEST_F(ClientPlatformTest, NullWindowIsNeverReleased) {
-    ClientPlatform platform(2);
-    install(platform);
-    { PhysicalMemory window(0xC0000, 0x10, true); }
-    platform.nullReply = true;
-    platform.log.clear();
-    { PhysicalMemory window(0xD0000, 0x10, true); }
-    EXPECT_EQ(Log{"DeviceIoControl(device,0x80002000)"}, platform.log);
-    uninstall(platform);
+// A driver that answers a map request without a whole address, or with no
+// address, has mapped nothing the library can use: the window refuses, and
+// nothing is released for it.
+TEST_F(ClientPlatformTest, MapReplyWithoutAnAddressIsAFailedMapping) {
+    const struct {
+        const char* reply;
+        bool nullReply;
+        unsigned long replyBytes;
+    } cases[] = {
+        {"null address", true, sizeof(void*)},
+        {"no bytes returned", false, 0},
+        {"half an address", false, sizeof(void*) / 2},
+        {"more than an address", false, sizeof(void*) + 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        ClientPlatform platform(2);
+        install(platform);
+        { PhysicalMemory window(0xC0000, 0x10, true); }
+        platform.nullReply = c.nullReply;
+        platform.replyBytes = c.replyBytes;
+        platform.log.clear();
+        TAVEX_EXPECT_THROW_TEXT(PhysicalMemory(0xD0000, 0x10, true), std::runtime_error,
+                                "OS Interface: can not get pointer to physical memory block.");
+        EXPECT_EQ(Log{"DeviceIoControl(device,0x80002000)"}, platform.log);
+        uninstall(platform);
+    }
 }
 
 TEST_F(ClientPlatformTest, Windows9xMapsThroughDpmiAndReleasesNothing) {

@@ -9,8 +9,14 @@ namespace {
 
 std::atomic<std::size_t> allocationCount(0);
 std::atomic<std::size_t> liveCount(0);
+std::atomic<std::size_t> failCountdown(0);
 
 void* allocate(std::size_t size) {
+    std::size_t armed = failCountdown.load();
+    while (armed != 0 && !failCountdown.compare_exchange_weak(armed, armed - 1)) {
+    }
+    if (armed == 1)
+        return 0;
     void* p = std::malloc(size ? size : 1);
     if (p) {
         ++allocationCount;
@@ -31,6 +37,7 @@ void release(void* p) {
 namespace AllocationCounter {
 std::size_t allocations() { return allocationCount.load(); }
 std::size_t live() { return liveCount.load(); }
+void failAllocation(std::size_t n) { failCountdown = n; }
 }  // namespace AllocationCounter
 
 void* operator new(std::size_t size) {

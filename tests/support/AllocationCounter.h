@@ -12,6 +12,11 @@ namespace AllocationCounter {
 std::size_t allocations();  // operator new calls so far
 std::size_t live();         // allocations not yet released
 
+// Makes the n-th operator new from now on (1 = the next one) fail as if
+// memory ran out; 0 disarms.  For checks that a failed allocation leaves
+// nothing behind.
+void failAllocation(std::size_t n);
+
 // Snapshot of the counters, for "nothing allocated / nothing leaked" checks.
 class Window {
 public:

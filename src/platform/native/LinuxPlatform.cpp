@@ -20,21 +20,14 @@
 #endif
 
 #include "NativePlatform.h"
+#include "platform/DriverRequest.h"
 
 namespace Tavex {
 namespace detail {
 namespace {
 
 const char* const memDevice = "/dev/mem";
-const unsigned long mapCode = 0x80002000UL;
-const unsigned long unmapCode = 0x80002004UL;
-
-struct MapRequest {
-    std::uint32_t addressLow;
-    std::uint32_t addressHigh;
-    std::uint32_t length;
-    std::uint32_t reserved;
-};
+using DriverRequest::MapRequest;
 
 class LinuxPlatform : public Platform {
 public:
@@ -65,7 +58,7 @@ public:
     Handle openSCManager(unsigned long) { return managerToken(); }
 
     Handle openService(Handle manager, const char* name, unsigned long) {
-        if (manager != managerToken() || name == 0 || std::strcmp(name, "tavex") != 0)
+        if (manager != managerToken() || name == 0 || std::strcmp(name, DriverRequest::serviceName) != 0)
             return 0;
         struct stat status;
         if (::stat(memDevice, &status) != 0)
@@ -80,7 +73,7 @@ public:
     }
 
     Handle createFile(const char* name, unsigned long) {
-        if (name == 0 || std::strcmp(name, "\\\\.\\tavex") != 0)
+        if (name == 0 || std::strcmp(name, DriverRequest::deviceName) != 0)
             return invalidHandle();
         const int fd = ::open(memDevice, O_RDWR | O_SYNC | O_CLOEXEC);
         if (fd < 0)
@@ -94,9 +87,9 @@ public:
         const int fd = descriptor(device);
         if (fd < 0)
             return false;
-        if (code == mapCode)
+        if (code == DriverRequest::mapCode)
             return map(fd, in, inSize, out, outSize, bytesReturned);
-        if (code == unmapCode)
+        if (code == DriverRequest::unmapCode)
             return unmap(in, inSize);
         return false;
     }
@@ -151,7 +144,8 @@ private:
 
     bool map(int fd, const void* in, unsigned long inSize, void* out, unsigned long outSize,
              unsigned long& bytesReturned) {
-        if (in == 0 || inSize != sizeof(MapRequest) || out == 0 || outSize != sizeof(void*))
+        if (in == 0 || inSize != sizeof(MapRequest) || out == 0 ||
+            outSize != DriverRequest::addressSize)
             return false;
         MapRequest request;
         std::memcpy(&request, in, sizeof request);
@@ -168,14 +162,20 @@ private:
         if (base == MAP_FAILED)
             return false;
         void* window = static_cast<char*>(base) + lead;
-        mappings_[window] = Mapping(base, length);
+        try {
+            mappings_[window] = Mapping(base, length);
+        } catch (...) {
+            // Without its entry the mapping could never be released.
+            ::munmap(base, length);
+            return false;
+        }
         std::memcpy(out, &window, sizeof window);
         bytesReturned = sizeof window;
         return true;
     }
 
     bool unmap(const void* in, unsigned long inSize) {
-        if (in == 0 || inSize != sizeof(void*))
+        if (in == 0 || inSize != DriverRequest::addressSize)
             return false;
         void* window = 0;
         std::memcpy(&window, in, sizeof window);
