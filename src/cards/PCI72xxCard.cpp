@@ -22,6 +22,15 @@ bool acceptedBridgeBoard(const PCIDeviceInfo& info) {
            info.subSystemId() == model7296;
 }
 
+// The groups sit in I/O space behind base address register 2.  A function
+// that reports a memory address there, or no address at all, is not a board
+// this card can drive: programming "its" ports would reach whatever sits at
+// the reported numbers (ports 0x00-0x0F are the DMA controller).
+bool hasGroupPorts(const PCIDeviceInfo& info) {
+    const std::uint32_t bar = info.baseAddress(2);
+    return (bar & 1u) != 0 && (bar & ~std::uint32_t(3)) != 0;
+}
+
 // The boards are counted together, in this order: every function that shows
 // the bridge chip's identity and names an accepted model in its subsystem
 // IDs, then every PCI-7248, then every PCI-7296 with the maker's own IDs.
@@ -32,7 +41,7 @@ const PCIDeviceInfo* findBoard(unsigned cardIndex, std::uint16_t& modelId) {
         const PCIDeviceInfo* info = bus.getDeviceInfo(bridgeVendor, bridgeDevice, i);
         if (info == 0)
             break;
-        if (!acceptedBridgeBoard(*info))
+        if (!acceptedBridgeBoard(*info) || !hasGroupPorts(*info))
             continue;
         if (remaining == 0) {
             modelId = info->subSystemId();
@@ -46,6 +55,8 @@ const PCIDeviceInfo* findBoard(unsigned cardIndex, std::uint16_t& modelId) {
             const PCIDeviceInfo* info = bus.getDeviceInfo(boardVendor, models[m], i);
             if (info == 0)
                 break;
+            if (!hasGroupPorts(*info))
+                continue;
             if (remaining == 0) {
                 modelId = info->deviceId();
                 return info;

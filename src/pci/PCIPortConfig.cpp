@@ -16,17 +16,63 @@ bool isAbsent(std::uint32_t id) { return id == 0xFFFFFFFFu || id == 0; }
 
 }  // namespace
 
+PCIPortConfig::PCIPortConfig() {}
+
 PCIPortConfig::~PCIPortConfig() {}
 
 void PCIPortConfig::scanAllBuses() {
     if (!isPresent())
         throw std::runtime_error("PCI bus scanning by this Config type is not possible");
+    for (unsigned bus = 0; bus < 256; ++bus)
+        scanned_[bus] = false;
     scanBus(0);
 }
 
+unsigned char PCIPortConfig::readChar(unsigned char bus, unsigned char slot,
+                                      unsigned char offset) {
+    const unsigned char value = static_cast<unsigned char>(open(bus, slot, offset).readChar());
+    close();
+    return value;
+}
+
+unsigned short PCIPortConfig::readShort(unsigned char bus, unsigned char slot,
+                                        unsigned char offset) {
+    const unsigned short value =
+        static_cast<unsigned short>(open(bus, slot, offset).readShort());
+    close();
+    return value;
+}
+
+std::uint32_t PCIPortConfig::readLong(unsigned char bus, unsigned char slot,
+                                      unsigned char offset) {
+    const std::uint32_t value = static_cast<std::uint32_t>(open(bus, slot, offset).readLong());
+    close();
+    return value;
+}
+
+void PCIPortConfig::writeChar(unsigned char bus, unsigned char slot, unsigned char offset,
+                              unsigned char value) {
+    open(bus, slot, offset).writeChar(static_cast<char>(value));
+    close();
+}
+
+void PCIPortConfig::writeShort(unsigned char bus, unsigned char slot, unsigned char offset,
+                               unsigned short value) {
+    open(bus, slot, offset).writeShort(static_cast<short>(value));
+    close();
+}
+
+void PCIPortConfig::writeLong(unsigned char bus, unsigned char slot, unsigned char offset,
+                              std::uint32_t value) {
+    open(bus, slot, offset).writeLong(static_cast<long>(static_cast<std::int32_t>(value)));
+    close();
+}
+
 // Depth-first: a bridge's secondary bus is scanned in full before the next
-// function of the bridge's own bus.
+// function of the bridge's own bus.  No bus is scanned twice: two bridges
+// that claim one secondary bus would otherwise list its functions twice.
 void PCIPortConfig::scanBus(unsigned char bus) {
+    scanned_[bus] = true;
     for (unsigned device = 0; device < devicesPerBus(); ++device) {
         bool multi = false;
         for (unsigned function = 0; function < 8; ++function) {
@@ -58,7 +104,7 @@ void PCIPortConfig::scanBus(unsigned char bus) {
             case 2:
                 // An unconfigured or looping bridge would make the scan
                 // repeat itself without end.
-                if (secondary > bus)
+                if (secondary > bus && !scanned_[secondary])
                     scanBus(secondary);
                 break;
             default:
@@ -86,39 +132,11 @@ bool PCIConfig1::isPresent() {
     return true;
 }
 
-IOPort PCIConfig1::select(unsigned char bus, unsigned char slot, unsigned char offset) {
+IOPort PCIConfig1::open(unsigned char bus, unsigned char slot, unsigned char offset) {
     const std::uint32_t address = 0x80000000u | (static_cast<std::uint32_t>(bus) << 16) |
                                   (static_cast<std::uint32_t>(slot) << 8) | (offset & 0xFCu);
     address_.writeLong(static_cast<long>(static_cast<std::int32_t>(address)));
     return IOPort(0xCFCu + (offset & 3u), true);
-}
-
-unsigned char PCIConfig1::readChar(unsigned char bus, unsigned char slot, unsigned char offset) {
-    return static_cast<unsigned char>(select(bus, slot, offset).readChar());
-}
-
-unsigned short PCIConfig1::readShort(unsigned char bus, unsigned char slot,
-                                     unsigned char offset) {
-    return static_cast<unsigned short>(select(bus, slot, offset).readShort());
-}
-
-std::uint32_t PCIConfig1::readLong(unsigned char bus, unsigned char slot, unsigned char offset) {
-    return static_cast<std::uint32_t>(select(bus, slot, offset).readLong());
-}
-
-void PCIConfig1::writeChar(unsigned char bus, unsigned char slot, unsigned char offset,
-                           unsigned char value) {
-    select(bus, slot, offset).writeChar(static_cast<char>(value));
-}
-
-void PCIConfig1::writeShort(unsigned char bus, unsigned char slot, unsigned char offset,
-                            unsigned short value) {
-    select(bus, slot, offset).writeShort(static_cast<short>(value));
-}
-
-void PCIConfig1::writeLong(unsigned char bus, unsigned char slot, unsigned char offset,
-                           std::uint32_t value) {
-    select(bus, slot, offset).writeLong(static_cast<long>(static_cast<std::int32_t>(value)));
 }
 
 // ---- mechanism #2 -----------------------------------------------------------
@@ -145,44 +163,6 @@ IOPort PCIConfig2::open(unsigned char bus, unsigned char slot, unsigned char off
 }
 
 void PCIConfig2::close() { enable_.writeChar(0x00); }
-
-unsigned char PCIConfig2::readChar(unsigned char bus, unsigned char slot, unsigned char offset) {
-    const unsigned char value = static_cast<unsigned char>(open(bus, slot, offset).readChar());
-    close();
-    return value;
-}
-
-unsigned short PCIConfig2::readShort(unsigned char bus, unsigned char slot,
-                                     unsigned char offset) {
-    const unsigned short value =
-        static_cast<unsigned short>(open(bus, slot, offset).readShort());
-    close();
-    return value;
-}
-
-std::uint32_t PCIConfig2::readLong(unsigned char bus, unsigned char slot, unsigned char offset) {
-    const std::uint32_t value = static_cast<std::uint32_t>(open(bus, slot, offset).readLong());
-    close();
-    return value;
-}
-
-void PCIConfig2::writeChar(unsigned char bus, unsigned char slot, unsigned char offset,
-                           unsigned char value) {
-    open(bus, slot, offset).writeChar(static_cast<char>(value));
-    close();
-}
-
-void PCIConfig2::writeShort(unsigned char bus, unsigned char slot, unsigned char offset,
-                            unsigned short value) {
-    open(bus, slot, offset).writeShort(static_cast<short>(value));
-    close();
-}
-
-void PCIConfig2::writeLong(unsigned char bus, unsigned char slot, unsigned char offset,
-                           std::uint32_t value) {
-    open(bus, slot, offset).writeLong(static_cast<long>(static_cast<std::int32_t>(value)));
-    close();
-}
 
 // ---- detection ----------------------------------------------------------------
 

@@ -8,38 +8,56 @@
 
 namespace Tavex {
 
-// Scans the bus hierarchy on top of the access operations.
+// A configuration mechanism reached through I/O ports: each access opens
+// the configuration address of one register, reads or writes the port that
+// reaches it, and closes the address again.  The six accesses and the scan
+// of the bus hierarchy are written once, here; a mechanism only says how to
+// open and close.
 class PCIPortConfig : public PCIConfig {
 public:
-    virtual ~PCIPortConfig();
-    virtual void scanAllBuses();
+    ~PCIPortConfig() override;
+    void scanAllBuses() override;
+
+    unsigned char readChar(unsigned char bus, unsigned char slot, unsigned char offset) override;
+    unsigned short readShort(unsigned char bus, unsigned char slot,
+                             unsigned char offset) override;
+    std::uint32_t readLong(unsigned char bus, unsigned char slot, unsigned char offset) override;
+    void writeChar(unsigned char bus, unsigned char slot, unsigned char offset,
+                   unsigned char value) override;
+    void writeShort(unsigned char bus, unsigned char slot, unsigned char offset,
+                    unsigned short value) override;
+    void writeLong(unsigned char bus, unsigned char slot, unsigned char offset,
+                   std::uint32_t value) override;
 
 protected:
+    PCIPortConfig();
+
     // Devices a bus can address through this mechanism.
     virtual unsigned devicesPerBus() const { return 32; }
-    virtual void scanBus(unsigned char bus);
+    // Programs the configuration address of one register and returns the
+    // port through which the register is read or written.
+    virtual IOPort open(unsigned char bus, unsigned char slot, unsigned char offset) = 0;
+    // Ends an access.
+    virtual void close() {}
+
+private:
+    void scanBus(unsigned char bus);
+
+    bool scanned_[256];
 };
 
 // Mechanism #1: address register at 0xCF8, data window at 0xCFC to 0xCFF.
 class PCIConfig1 : public PCIPortConfig {
 public:
     PCIConfig1();
-    virtual ~PCIConfig1();
+    ~PCIConfig1() override;
 
-    virtual bool isPresent();
-    virtual unsigned char readChar(unsigned char bus, unsigned char slot, unsigned char offset);
-    virtual unsigned short readShort(unsigned char bus, unsigned char slot, unsigned char offset);
-    virtual std::uint32_t readLong(unsigned char bus, unsigned char slot, unsigned char offset);
-    virtual void writeChar(unsigned char bus, unsigned char slot, unsigned char offset,
-                           unsigned char value);
-    virtual void writeShort(unsigned char bus, unsigned char slot, unsigned char offset,
-                            unsigned short value);
-    virtual void writeLong(unsigned char bus, unsigned char slot, unsigned char offset,
-                           std::uint32_t value);
+    bool isPresent() override;
+
+protected:
+    IOPort open(unsigned char bus, unsigned char slot, unsigned char offset) override;
 
 private:
-    IOPort select(unsigned char bus, unsigned char slot, unsigned char offset);
-
     IOPort address_;
 };
 
@@ -48,26 +66,18 @@ private:
 class PCIConfig2 : public PCIPortConfig {
 public:
     PCIConfig2();
-    virtual ~PCIConfig2();
+    ~PCIConfig2() override;
 
-    virtual bool isPresent();
-    virtual unsigned char readChar(unsigned char bus, unsigned char slot, unsigned char offset);
-    virtual unsigned short readShort(unsigned char bus, unsigned char slot, unsigned char offset);
-    virtual std::uint32_t readLong(unsigned char bus, unsigned char slot, unsigned char offset);
-    virtual void writeChar(unsigned char bus, unsigned char slot, unsigned char offset,
-                           unsigned char value);
-    virtual void writeShort(unsigned char bus, unsigned char slot, unsigned char offset,
-                            unsigned short value);
-    virtual void writeLong(unsigned char bus, unsigned char slot, unsigned char offset,
-                           std::uint32_t value);
+    bool isPresent() override;
 
 protected:
-    virtual unsigned devicesPerBus() const { return 16; }
+    unsigned devicesPerBus() const override { return 16; }
+    IOPort open(unsigned char bus, unsigned char slot, unsigned char offset) override;
+    // Disables the configuration window again, so that ports 0xC000 to
+    // 0xCFFF reach ordinary I/O devices.
+    void close() override;
 
 private:
-    IOPort open(unsigned char bus, unsigned char slot, unsigned char offset);
-    void close();
-
     IOPort enable_;
     IOPort forward_;
 };

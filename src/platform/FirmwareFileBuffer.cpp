@@ -3,11 +3,12 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
 
-#include "tavex/model/asString.h"
+#include "platform/MessageText.h"
 
 namespace Tavex {
 
@@ -27,6 +28,15 @@ bool fileSize(const char* path, unsigned long& size) {
     return true;
 }
 
+// The file errors name the file.
+std::runtime_error fileError(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::runtime_error error(messageText(format, arguments));
+    va_end(arguments);
+    return error;
+}
+
 }  // namespace
 
 FirmwareFileBuffer::FirmwareFileBuffer(const char* const path) : size_(0), buffer_(0) {
@@ -34,14 +44,12 @@ FirmwareFileBuffer::FirmwareFileBuffer(const char* const path) : size_(0), buffe
     // process may not write is refused like a missing one.
     std::FILE* file = path ? std::fopen(path, "r+b") : 0;
     if (file == 0)
-        throw std::runtime_error(
-            asString("FirmwareFileBuffer: Can not open the file %s.", path ? path : "(null)"));
+        throw fileError("FirmwareFileBuffer: Can not open the file %s.", path ? path : "(null)");
 
     unsigned long size = 0;
     if (!fileSize(path, size)) {
         std::fclose(file);
-        throw std::runtime_error(
-            asString("FirmwareFileBuffer: can not retrieve file %s size.", path));
+        throw fileError("FirmwareFileBuffer: can not retrieve file %s size.", path);
     }
 
     char* buffer = new (std::nothrow) char[size ? size : 1];
@@ -53,8 +61,7 @@ FirmwareFileBuffer::FirmwareFileBuffer(const char* const path) : size_(0), buffe
     if (std::fread(buffer, size, 1, file) != 1) {
         delete[] buffer;
         std::fclose(file);
-        throw std::runtime_error(
-            asString("FirmwareFileBuffer: error occured while reading file %s.", path));
+        throw fileError("FirmwareFileBuffer: error occured while reading file %s.", path);
     }
     std::fclose(file);
     size_ = size;

@@ -223,6 +223,21 @@ TEST_F(AC5CardTest, OutputsAreActiveLowAndMasked) {
     EXPECT_EQ(Trace(1, out(0, 0xF0)), machine.portTrace());
 }
 
+// A value keeps its 32-bit meaning where long is wider: only its low 32
+// bits decide, so 0x100000000 is off on a 64-bit build, as on Windows.
+TEST_F(AC5CardTest, OnlyTheLow32BitsOfAnOutputValueCount) {
+    if (sizeof(long) <= 4)
+        GTEST_SKIP() << "long has 32 bits here";
+    IOTrack track(card, 0, "OOOOOOOO");
+    const long long v[] = {0x100000000LL, -0x100000000LL, 0x7FFFFFFF00000000LL, 0x100000001LL,
+                           0,             0,              0,                    0};
+    for (unsigned i = 0; i < 8; ++i)
+        track[i] = static_cast<long>(v[i]);
+    machine.clearTrace();
+    track.updateOutputs();
+    EXPECT_EQ(Trace(1, out(0, 0xF7)), machine.portTrace()) << "only point 3 is on";
+}
+
 TEST_F(AC5CardTest, EachUpdateTouchesOnlyThePortsThatNeedIt) {
     IOTrack track(card, 0, "OOOOOOOOIIIIIIIIOOOOIIII");   // all out, all in, mixed
     board.setInputLines(1, 0x0F).setInputLines(2, 0x3F);

@@ -123,6 +123,7 @@ TEST(IOTrack, AcceptedTrackStartsWithZeroValuesAndState) {
         {0xFFFFFFFFu, "xyz?"},     // letters no card knows are kept as they are
         {4, std::string(300, 'I')},
         {1, "iI oO\x7f"},
+        {3, "\x80\xFF\x01I"},   // bytes above 0x7F are letters too, for DummyCard
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("letters \"" + c.letters + "\"");

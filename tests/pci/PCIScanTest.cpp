@@ -143,6 +143,26 @@ TEST(PCIScan, SkipsBridgesWhoseSecondaryBusIsNotBelowTheirOwn) {
     EXPECT_EQ(expected, listed());
 }
 
+// Two bridges that both claim bus 2 (one on bus 0, one on bus 1): its
+// functions are listed once, under the first bridge that leads there, so a
+// board on it is bound at one index only.
+TEST(PCIScan, ABusClaimedByTwoBridgesIsScannedOnce) {
+    ScopedMachine machine;
+    Bridge& bridge = machine.add<Bridge>(Bridge::Mechanism1);
+    bridge.addBridge(0, 1, 0, 1);
+    bridge.addBridge(0, 2, 0, 2);
+    bridge.addBridge(1, 0, 0, 2);     // claims bus 2 again
+    bridge.addFunction(1, 4, 0, 0x8086, 0x0104);
+    bridge.addFunction(2, 3, 0, 0x144A, 0x7248);
+
+    const std::string p2p = " 8086:244E";
+    const std::vector<std::string> expected = {"0:01.0" + p2p,    "1:00.0" + p2p,
+                                               "2:03.0 144A:7248", "1:04.0 8086:0104",
+                                               "0:02.0" + p2p};
+    EXPECT_EQ(expected, listed());
+    EXPECT_EQ(nullptr, PCIBus::pciBus().getDeviceInfo(0x144A, 0x7248, 1));
+}
+
 TEST(PCIScan, RefusedHeaderTypeEndsTheScanAfterListingTheFunctionAndIsNeverRescanned) {
     struct Case {
         const char* name;

@@ -82,6 +82,19 @@ TEST(PCI72xxCardBind, NoAcceptableBoardAtTheIndexIsNotFound) {
         {"a board's vendor with another device ID",
          [](Scene& s) { s.bridge.addFunction(0, 4, 0, 0x144A, 0x7230).setBaseAddress(2, 0xE001, 8); },
          0, Bridge::Mechanism1},
+        {"a PCI-7248 whose groups register holds a memory address",
+         [](Scene& s) { s.bridge.addFunction(0, 4, 0, 0x144A, 0x7248).setBaseAddress(2, 0xFEB00000u, 8); },
+         0, Bridge::Mechanism1},
+        {"a PCI-7296 whose groups register holds no address",
+         [](Scene& s) { s.bridge.addFunction(0, 4, 0, 0x144A, 0x7296).setBaseAddress(2, 0x00000001u); },
+         0, Bridge::Mechanism1},
+        {"a bridge-chip PCI-7248 whose groups register holds a memory address",
+         [](Scene& s) {
+             s.bridge.addFunction(0, 4, 0, 0x10B5, 0x9050)
+                 .setSubsystem(0x144A, 0x7248)
+                 .setBaseAddress(2, 0xFEB00000u, 8);
+         },
+         0, Bridge::Mechanism1},
         {"a PCI-7248 on a machine without configuration mechanism",
          [](Scene& s) { s.board(0, 4, Board::PCI7248, 0xE000); }, 0, Bridge::NoMechanism},
     };
@@ -91,6 +104,21 @@ TEST(PCI72xxCardBind, NoAcceptableBoardAtTheIndexIsNotFound) {
         c.fit(scene);
         TAVEX_EXPECT_THROW_TEXT(PCI72xxCard card(c.index), std::runtime_error, notFound);
     }
+}
+
+// A function that cannot be a board the card drives is not counted: the
+// index reaches the next real board, and no port at a number the function
+// reported (0x00-0x0F: the DMA controller) is ever touched.
+TEST(PCI72xxCardBind, AFunctionWithoutGroupPortsIsSkipped) {
+    Scene scene;
+    scene.bridge.addFunction(0, 3, 0, 0x144A, 0x7248).setBaseAddress(2, 0x00000001u);
+    Board& board = scene.board(0, 4, Board::PCI7248, 0xE000);
+    PCI72xxCard card(0);
+    IOTrack track(card, 0, run('O', 24).c_str());
+    track.updateOutputs();
+    EXPECT_TRUE(scene.portsIn(0x00, 0x10).empty());
+    EXPECT_EQ(4u, scene.boardPorts(board).size()) << "control word and three ports";
+    TAVEX_EXPECT_THROW_TEXT(PCI72xxCard(1), std::runtime_error, notFound);
 }
 
 TEST(PCI72xxCardBind, BothIdentitiesBindTheBoardAtItsBaseWithItsGroupCount) {

@@ -10,7 +10,9 @@ namespace Tavex {
 class TAVEX_API IOTrack {
 public:
     // One letter per point; the enumerator's value is the letter itself.
-    enum PointTypes {
+    // The underlying type is char, so that every byte a type string may hold
+    // is a value of the type, also those no card knows.
+    enum PointTypes : char {
         DigitalInput = 'I',
         DigitalOutput = 'O',
         AnalogInput = 'A',
