@@ -234,3 +234,62 @@ TEST(MachineClock, BoardAnswersInItsMemoryWhileTheProgramPolls) {
     EXPECT_EQ(20u, machine.now());
     EXPECT_EQ(20u, board.busy);
 }
+
+namespace {
+
+// Byte-wide registers that log every access the board sees.
+class ByteBoard : public Board {
+public:
+    ByteBoard(const char* name, std::uint16_t first, unsigned count)
+        : name_(name), first_(first), count_(count) {}
+    const char* name() const override { return name_; }
+    unsigned busWidth() const override { return 1; }
+    std::uint32_t readPort(std::uint16_t port, unsigned width) override {
+        seen.push_back(Machine::portRead(port, width, 0));
+        return static_cast<std::uint32_t>(port & 0xFF);
+    }
+    void writePort(std::uint16_t port, unsigned width, std::uint32_t value) override {
+        seen.push_back(Machine::portWrite(port, width, value));
+    }
+    std::vector<Machine::Event> seen;
+
+protected:
+    void plugged() override { machine().claimPorts(*this, first_, count_); }
+
+private:
+    const char* name_;
+    std::uint16_t first_;
+    unsigned count_;
+};
+
+}  // namespace
+
+// A word or double word to byte-wide registers becomes byte accesses at
+// ascending ports, each reaching whoever decodes that port; the trace keeps
+// the access the processor made.
+TEST(MachinePorts, WideAccessesToByteWideRegistersAreSplitAcrossTheBus) {
+    Machine m;
+    ByteBoard& low = m.add<ByteBoard>("low", 0x300, 2);
+    ByteBoard& high = m.add<ByteBoard>("high", 0x302, 1);
+    ProbeBoard& wide = m.add<ProbeBoard>("wide", 0x303, 1);
+    wide.latch[0x303] = 0xAABBCCDD;
+
+    EXPECT_EQ(0xDD020100u, m.inDword(0x300)) << "the last byte comes from a board that takes any width";
+    m.outDword(0x300, 0x44332211u);
+    m.outWord(0x301, 0x6655);
+
+    const Trace lowSeen = {Machine::portRead(0x300, 1, 0), Machine::portRead(0x301, 1, 0),
+                           Machine::portWrite(0x300, 1, 0x11), Machine::portWrite(0x301, 1, 0x22),
+                           Machine::portWrite(0x301, 1, 0x55)};
+    const Trace highSeen = {Machine::portRead(0x302, 1, 0), Machine::portWrite(0x302, 1, 0x33),
+                            Machine::portWrite(0x302, 1, 0x66)};
+    EXPECT_EQ(lowSeen, low.seen);
+    EXPECT_EQ(highSeen, high.seen);
+    EXPECT_EQ(0x44u, wide.latch[0x303]) << "one byte of the double word reached it";
+
+    const Trace processor = {Machine::portRead(0x300, 4, 0xDD020100u),
+                             Machine::portWrite(0x300, 4, 0x44332211u),
+                             Machine::portWrite(0x301, 2, 0x6655)};
+    EXPECT_EQ(processor, m.portTrace());
+    EXPECT_EQ(3u, m.portAccessCount());
+}
