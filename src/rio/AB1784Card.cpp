@@ -41,9 +41,17 @@ const unsigned long boardReset = 0x803;
 const unsigned long hostInterruptClear = 0x808;
 
 const unsigned long downloadBlockSize = 1920;
+
+// The two commands the card sends once the scanner runs.  What they select
+// is up to the scanner program; its response codes read like an
+// autoconfiguration (3, no parameter) and a mode change (1) to Run (2).
+const unsigned char autoconfigureCommand = 3;
+const unsigned char setModeCommand = 1;
+const unsigned char runMode = 2;
 const unsigned int maximumParameters = 253;
 
 // Waits are counted in the nominal milliseconds slept.
+const unsigned long clrramRunMs = 2000;   // clrram.bin clears the board's RAM meanwhile
 const unsigned long downloadPollMs = 10;
 const unsigned long downloadLimitMs = 10000;
 const unsigned long pollMs = 100;
@@ -116,9 +124,8 @@ AB1784Card::AB1784Card(unsigned int baseMemoryAddress, const char* const firmwar
 
     loadRIOProtocol();
     init();
-    commandToHost(3, 0, 0);
-    const unsigned char parameter = 2;
-    commandToHost(1, &parameter, 1);
+    commandToHost(autoconfigureCommand, 0, 0);
+    commandToHost(setModeCommand, &runMode, 1);
 }
 
 AB1784Card::~AB1784Card() noexcept(false) { dpm_.writeChar(boardReset, 1); }
@@ -133,7 +140,7 @@ void AB1784Card::loadRIOProtocol() {
     FirmwareFileBuffer clrram(clrramName.c_str());
     copyWholeImage(dpm_, clrram, clrramName);
     dpm_.writeChar(boardStart, 1);
-    OSInterface::sleep(2000000);
+    OSInterface::sleep(clrramRunMs * 1000);
 
     dpm_.writeChar(boardReset, 1);
 
@@ -251,8 +258,8 @@ void AB1784Card::acknowledgeConfirmation() {
 }
 
 IOCard& AB1784Card::addTrack(IOTrack& track) {
-    if (track.hasPointOfType('U') || track.hasPointOfType('A') || track.hasPointOfType('C') ||
-        track.hasPointOfType('R'))
+    if (track.hasPointOfType(IOTrack::AnalogOutput) || track.hasPointOfType(IOTrack::AnalogInput) ||
+        track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
         throw std::logic_error(
             "AB1784KTx: Current implementation does not support analog I/O and counters.");
     const unsigned int points = track.numberOfPoints();

@@ -319,6 +319,18 @@ TEST(AB1784CardStartUp, NullPathIsRefusedBeforeMapping) {
     EXPECT_TRUE(untouched(s.board.memory()));
 }
 
+// Under the 9x family a refused mapping comes back without an address: the
+// card fails with the mapping error and never writes through a null window.
+TEST(AB1784CardStartUp, RefusedMappingOnWindows9xTouchesNothing) {
+    Scene s;
+    s.machine.setPlatformId(Tavex::Sim::Machine::PlatformWin32Windows);
+    s.machine.faults().dpmiRefuses = true;
+    EXPECT_TRUE(throwsExactly<std::runtime_error>(
+        constructing(s), "OS Interface: can not get pointer to physical memory block."));
+    EXPECT_EQ(0u, s.machine.dpmiMappings());
+    EXPECT_TRUE(untouched(s.board.memory()));
+}
+
 TEST(AB1784CardStartUp, ProgramsMustFitTheSharedMemory) {
     // 2048 bytes fit.
     for (const char* name : {"clrram.bin", "loadpcl.bin"}) {

@@ -59,7 +59,7 @@ public:
     };
 
     Machine();
-    virtual ~Machine();
+    ~Machine() override;
 
     // --- boards -----------------------------------------------------------
     template <class B, class... Args>
@@ -117,24 +117,24 @@ public:
     bool mappedAt(std::uint32_t physicalAddress) const;
 
     // --- Platform ---------------------------------------------------------
-    std::uint8_t inByte(std::uint16_t port);
-    std::uint16_t inWord(std::uint16_t port);
-    std::uint32_t inDword(std::uint16_t port);
-    void outByte(std::uint16_t port, std::uint8_t value);
-    void outWord(std::uint16_t port, std::uint16_t value);
-    void outDword(std::uint16_t port, std::uint32_t value);
+    std::uint8_t inByte(std::uint16_t port) override;
+    std::uint16_t inWord(std::uint16_t port) override;
+    std::uint32_t inDword(std::uint16_t port) override;
+    void outByte(std::uint16_t port, std::uint8_t value) override;
+    void outWord(std::uint16_t port, std::uint16_t value) override;
+    void outDword(std::uint16_t port, std::uint32_t value) override;
 
-    bool getVersionEx(unsigned long& platformId);
-    Handle openSCManager(unsigned long access);
-    Handle openService(Handle manager, const char* name, unsigned long access);
-    bool startService(Handle service);
-    bool closeServiceHandle(Handle handle);
-    Handle createFile(const char* name, unsigned long access);
+    bool getVersionEx(unsigned long& platformId) override;
+    Handle openSCManager(unsigned long access) override;
+    Handle openService(Handle manager, const char* name, unsigned long access) override;
+    bool startService(Handle service) override;
+    bool closeServiceHandle(Handle handle) override;
+    Handle createFile(const char* name, unsigned long access) override;
     bool deviceIoControl(Handle device, unsigned long code, const void* in, unsigned long inSize,
-                         void* out, unsigned long outSize, unsigned long& bytesReturned);
-    bool closeHandle(Handle handle);
-    void sleep(unsigned long milliseconds);
-    void* dpmiMapPhysical(unsigned long address, unsigned long size);
+                         void* out, unsigned long outSize, unsigned long& bytesReturned) override;
+    bool closeHandle(Handle handle) override;
+    void sleep(unsigned long milliseconds) override;
+    void* dpmiMapPhysical(unsigned long address, unsigned long size) override;
 
 private:
     Machine(const Machine&);

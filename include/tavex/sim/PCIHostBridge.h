@@ -121,9 +121,9 @@ public:
     }
 
     explicit PCIHostBridge(Mechanism mechanism);
-    virtual ~PCIHostBridge();
+    ~PCIHostBridge() override;
 
-    virtual const char* name() const;
+    const char* name() const override;
     Mechanism mechanism() const { return mechanism_; }
 
     // --- topology ---------------------------------------------------------
@@ -162,11 +162,11 @@ public:
     void setRunawayLimit(unsigned long cycles) { runawayLimit_ = cycles; }
 
     // --- Board --------------------------------------------------------------
-    virtual std::uint32_t readPort(std::uint16_t port, unsigned width);
-    virtual void writePort(std::uint16_t port, unsigned width, std::uint32_t value);
+    std::uint32_t readPort(std::uint16_t port, unsigned width) override;
+    void writePort(std::uint16_t port, unsigned width, std::uint32_t value) override;
 
 protected:
-    virtual void plugged();
+    void plugged() override;
 
 private:
     static unsigned key(unsigned bus, unsigned device, unsigned function) {

@@ -34,12 +34,12 @@ public:
     LinuxPlatform() : portRights_(Unknown) {}
 
 #if defined(TAVEX_HAVE_PORT_IO)
-    std::uint8_t inByte(std::uint16_t port) { requirePortRights(); return inb(port); }
-    std::uint16_t inWord(std::uint16_t port) { requirePortRights(); return inw(port); }
-    std::uint32_t inDword(std::uint16_t port) { requirePortRights(); return inl(port); }
-    void outByte(std::uint16_t port, std::uint8_t value) { requirePortRights(); outb(value, port); }
-    void outWord(std::uint16_t port, std::uint16_t value) { requirePortRights(); outw(value, port); }
-    void outDword(std::uint16_t port, std::uint32_t value) { requirePortRights(); outl(value, port); }
+    std::uint8_t inByte(std::uint16_t port) override { requirePortRights(); return inb(port); }
+    std::uint16_t inWord(std::uint16_t port) override { requirePortRights(); return inw(port); }
+    std::uint32_t inDword(std::uint16_t port) override { requirePortRights(); return inl(port); }
+    void outByte(std::uint16_t port, std::uint8_t value) override { requirePortRights(); outb(value, port); }
+    void outWord(std::uint16_t port, std::uint16_t value) override { requirePortRights(); outw(value, port); }
+    void outDword(std::uint16_t port, std::uint32_t value) override { requirePortRights(); outl(value, port); }
 #else
     std::uint8_t inByte(std::uint16_t) { noPortIo(); return 0xFF; }
     std::uint16_t inWord(std::uint16_t) { noPortIo(); return 0xFFFF; }
@@ -50,14 +50,14 @@ public:
 #endif
 
     // Linux behaves as the NT family: memory is mapped through a device.
-    bool getVersionEx(unsigned long& platformId) {
+    bool getVersionEx(unsigned long& platformId) override {
         platformId = 2;
         return true;
     }
 
-    Handle openSCManager(unsigned long) { return managerToken(); }
+    Handle openSCManager(unsigned long) override { return managerToken(); }
 
-    Handle openService(Handle manager, const char* name, unsigned long) {
+    Handle openService(Handle manager, const char* name, unsigned long) override {
         if (manager != managerToken() || name == 0 || std::strcmp(name, DriverRequest::serviceName) != 0)
             return 0;
         struct stat status;
@@ -66,13 +66,13 @@ public:
         return serviceToken();
     }
 
-    bool startService(Handle service) { return service == serviceToken(); }
+    bool startService(Handle service) override { return service == serviceToken(); }
 
-    bool closeServiceHandle(Handle handle) {
+    bool closeServiceHandle(Handle handle) override {
         return handle == managerToken() || handle == serviceToken();
     }
 
-    Handle createFile(const char* name, unsigned long) {
+    Handle createFile(const char* name, unsigned long) override {
         if (name == 0 || std::strcmp(name, DriverRequest::deviceName) != 0)
             return invalidHandle();
         const int fd = ::open(memDevice, O_RDWR | O_SYNC | O_CLOEXEC);
@@ -82,7 +82,7 @@ public:
     }
 
     bool deviceIoControl(Handle device, unsigned long code, const void* in, unsigned long inSize,
-                         void* out, unsigned long outSize, unsigned long& bytesReturned) {
+                         void* out, unsigned long outSize, unsigned long& bytesReturned) override {
         bytesReturned = 0;
         const int fd = descriptor(device);
         if (fd < 0)
@@ -94,12 +94,12 @@ public:
         return false;
     }
 
-    bool closeHandle(Handle handle) {
+    bool closeHandle(Handle handle) override {
         const int fd = descriptor(handle);
         return fd >= 0 && ::close(fd) == 0;
     }
 
-    void sleep(unsigned long milliseconds) {
+    void sleep(unsigned long milliseconds) override {
         struct timespec request;
         request.tv_sec = static_cast<time_t>(milliseconds / 1000);
         request.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
@@ -107,7 +107,7 @@ public:
         }
     }
 
-    void* dpmiMapPhysical(unsigned long, unsigned long) { return 0; }
+    void* dpmiMapPhysical(unsigned long, unsigned long) override { return 0; }
 
 private:
     enum PortRights { Unknown, Granted, Refused };

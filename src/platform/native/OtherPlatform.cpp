@@ -18,26 +18,28 @@ void noPortIo() {
 
 class UnsupportedPlatform : public Platform {
 public:
-    std::uint8_t inByte(std::uint16_t) { noPortIo(); return 0xFF; }
-    std::uint16_t inWord(std::uint16_t) { noPortIo(); return 0xFFFF; }
-    std::uint32_t inDword(std::uint16_t) { noPortIo(); return 0xFFFFFFFFu; }
-    void outByte(std::uint16_t, std::uint8_t) { noPortIo(); }
-    void outWord(std::uint16_t, std::uint16_t) { noPortIo(); }
-    void outDword(std::uint16_t, std::uint32_t) { noPortIo(); }
-    bool getVersionEx(unsigned long& platformId) { platformId = 2; return true; }
-    Handle openSCManager(unsigned long) { return 0; }
-    Handle openService(Handle, const char*, unsigned long) { return 0; }
-    bool startService(Handle) { return false; }
-    bool closeServiceHandle(Handle) { return false; }
-    Handle createFile(const char*, unsigned long) { return invalidHandle(); }
+    std::uint8_t inByte(std::uint16_t) override { noPortIo(); return 0xFF; }
+    std::uint16_t inWord(std::uint16_t) override { noPortIo(); return 0xFFFF; }
+    std::uint32_t inDword(std::uint16_t) override { noPortIo(); return 0xFFFFFFFFu; }
+    void outByte(std::uint16_t, std::uint8_t) override { noPortIo(); }
+    void outWord(std::uint16_t, std::uint16_t) override { noPortIo(); }
+    void outDword(std::uint16_t, std::uint32_t) override { noPortIo(); }
+    bool getVersionEx(unsigned long& platformId) override { platformId = 2; return true; }
+    Handle openSCManager(unsigned long) override { return 0; }
+    Handle openService(Handle, const char*, unsigned long) override { return 0; }
+    bool startService(Handle) override { return false; }
+    bool closeServiceHandle(Handle) override { return false; }
+    Handle createFile(const char*, unsigned long) override { return invalidHandle(); }
     bool deviceIoControl(Handle, unsigned long, const void*, unsigned long, void*, unsigned long,
-                         unsigned long& bytesReturned) {
+                         unsigned long& bytesReturned) override {
         bytesReturned = 0;
         return false;
     }
-    bool closeHandle(Handle) { return false; }
-    void sleep(unsigned long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-    void* dpmiMapPhysical(unsigned long, unsigned long) { return 0; }
+    bool closeHandle(Handle) override { return false; }
+    void sleep(unsigned long ms) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    void* dpmiMapPhysical(unsigned long, unsigned long) override { return 0; }
 };
 
 }  // namespace

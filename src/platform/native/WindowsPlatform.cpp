@@ -56,14 +56,14 @@ inline void portOutDword(std::uint16_t port, std::uint32_t value) {
 
 class WindowsPlatform : public Platform {
 public:
-    std::uint8_t inByte(std::uint16_t port) { return portInByte(port); }
-    std::uint16_t inWord(std::uint16_t port) { return portInWord(port); }
-    std::uint32_t inDword(std::uint16_t port) { return portInDword(port); }
-    void outByte(std::uint16_t port, std::uint8_t value) { portOutByte(port, value); }
-    void outWord(std::uint16_t port, std::uint16_t value) { portOutWord(port, value); }
-    void outDword(std::uint16_t port, std::uint32_t value) { portOutDword(port, value); }
+    std::uint8_t inByte(std::uint16_t port) override { return portInByte(port); }
+    std::uint16_t inWord(std::uint16_t port) override { return portInWord(port); }
+    std::uint32_t inDword(std::uint16_t port) override { return portInDword(port); }
+    void outByte(std::uint16_t port, std::uint8_t value) override { portOutByte(port, value); }
+    void outWord(std::uint16_t port, std::uint16_t value) override { portOutWord(port, value); }
+    void outDword(std::uint16_t port, std::uint32_t value) override { portOutDword(port, value); }
 
-    bool getVersionEx(unsigned long& platformId) {
+    bool getVersionEx(unsigned long& platformId) override {
         OSVERSIONINFOA version;
         ZeroMemory(&version, sizeof version);
         version.dwOSVersionInfoSize = sizeof version;  // 148 bytes
@@ -83,29 +83,29 @@ public:
         return true;
     }
 
-    Handle openSCManager(unsigned long access) {
+    Handle openSCManager(unsigned long access) override {
         return reinterpret_cast<Handle>(OpenSCManagerA(0, 0, access));
     }
 
-    Handle openService(Handle manager, const char* name, unsigned long access) {
+    Handle openService(Handle manager, const char* name, unsigned long access) override {
         return reinterpret_cast<Handle>(
             OpenServiceA(reinterpret_cast<SC_HANDLE>(manager), name, access));
     }
 
-    bool startService(Handle service) {
+    bool startService(Handle service) override {
         return StartServiceA(reinterpret_cast<SC_HANDLE>(service), 0, 0) != 0;
     }
 
-    bool closeServiceHandle(Handle handle) {
+    bool closeServiceHandle(Handle handle) override {
         return CloseServiceHandle(reinterpret_cast<SC_HANDLE>(handle)) != 0;
     }
 
-    Handle createFile(const char* name, unsigned long access) {
+    Handle createFile(const char* name, unsigned long access) override {
         return CreateFileA(name, access, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
     }
 
     bool deviceIoControl(Handle device, unsigned long code, const void* in, unsigned long inSize,
-                         void* out, unsigned long outSize, unsigned long& bytesReturned) {
+                         void* out, unsigned long outSize, unsigned long& bytesReturned) override {
         DWORD returned = 0;
         const BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), inSize, out, outSize,
                                         &returned, 0);
@@ -113,11 +113,11 @@ public:
         return ok != 0;
     }
 
-    bool closeHandle(Handle handle) { return CloseHandle(handle) != 0; }
+    bool closeHandle(Handle handle) override { return CloseHandle(handle) != 0; }
 
-    void sleep(unsigned long milliseconds) { Sleep(milliseconds); }
+    void sleep(unsigned long milliseconds) override { Sleep(milliseconds); }
 
-    void* dpmiMapPhysical(unsigned long address, unsigned long size);
+    void* dpmiMapPhysical(unsigned long address, unsigned long size) override;
 };
 
 #if defined(__i386__) && defined(__GNUC__)

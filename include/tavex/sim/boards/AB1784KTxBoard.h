@@ -169,7 +169,7 @@ public:
 
     explicit AB1784KTxBoard(std::uint32_t baseAddress);
 
-    const char* name() const;
+    const char* name() const override;
     std::uint32_t baseAddress() const { return base_; }
 
     // --- programs ---------------------------------------------------------
@@ -235,10 +235,10 @@ public:
     unsigned strayInterrupts() const { return strayInterrupts_; }
 
     // --- Board --------------------------------------------------------------
-    void tick(unsigned long elapsedMs);
+    void tick(unsigned long elapsedMs) override;
 
 protected:
-    void plugged();
+    void plugged() override;
 
 private:
     struct Pending {
