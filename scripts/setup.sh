@@ -4,7 +4,7 @@
 #
 #   scripts/setup.sh [native] [cross] [bench]     (default: native cross)
 #
-#   native  the Linux build and its tests: cmake, make, g++, GoogleTest
+#   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
 #           cross build)
 #   cross   the Windows cross build and its test runs: MinGW-w64 for i686
@@ -24,7 +24,7 @@ wanted=()
 need_i386=false
 for group in "${groups[@]}"; do
     case "$group" in
-        native) wanted+=(cmake make g++ libgtest-dev googletest) ;;
+        native) wanted+=(cmake make g++ libgtest-dev googletest pkg-config) ;;
         cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;
