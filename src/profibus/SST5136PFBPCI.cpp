@@ -110,8 +110,8 @@ std::uint32_t areaOffset(const PhysicalMemory& memory, unsigned long pageByte,
     const unsigned char page = byteAt(memory, pageByte);
     if (page > 127)
         throw std::runtime_error(asString(
-            "SST-5136-PFB-PCI: page 0x%X of the %s area lies outside the board memory.", page,
-            area));
+            "SST-5136-PFB-PCI: page 0x%X of the %s area lies outside the board memory.",
+            static_cast<unsigned int>(page), area));
     return static_cast<std::uint32_t>(page * pageSize);
 }
 
@@ -142,7 +142,9 @@ void SST5136PFBPCI::loadModule(const char* modulePrefix) {
         throw std::logic_error("SST-5136-PFB-PCI: module path not specified.");
     const std::string path = std::string(modulePrefix) + "pciprofi.ss1";
     FirmwareFileBuffer module(path.c_str());
-    if (module.size() > windowSize - moduleImage)
+    // The module must end before the handshake byte, which the loader reads
+    // to learn that the module is in place.
+    if (module.size() > loaderByte - moduleImage)
         throw std::runtime_error(asString(
             "SST-5136-PFB-PCI: module file %s does not fit the board memory.", path.c_str()));
     memory_.writeMemoryBlock(static_cast<char*>(module), module.size(), moduleImage);
