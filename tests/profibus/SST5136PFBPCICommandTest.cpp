@@ -1,7 +1,7 @@
 // SST5136PFBPCI commands against the board model: when command 0x02 goes
 // out, when a command waits to be issued, error acknowledgement, the bounded
-// waits, the online parameters, configuration blocks, the version test of
-// autoconfigure and the flash.
+// waits, the online parameters, configuration blocks and the version test
+// of autoconfigure.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -364,21 +364,4 @@ TEST(SST5136PFBPCICommand, ConfigurationRefusedBeforeAnyBlock) {
         EXPECT_EQ((Bytes{PFB::CommandOnline, PFB::CommandOffline}), s.codesSinceStart());
         EXPECT_TRUE(s.board.blocks().empty());
     }
-}
-
-TEST(SST5136PFBPCICommand, FlashStoresAndRestoresTheConfiguration) {
-    Running s;
-    const Bytes file = pattern(0x4020, 0x61);
-    s.owned->configure(s.dir.write("net.cfg", file).c_str()).online();
-    EXPECT_EQ(s.owned.get(), &s.owned->configurationToFlash());
-    EXPECT_EQ(1u, s.board.flashWrites());
-    EXPECT_EQ(file, s.board.flash().bytes);
-
-    s.owned->configure(s.dir.write("other.cfg", pattern(300, 0x62)).c_str());
-    EXPECT_EQ(s.owned.get(), &s.owned->configurationFromFlash());
-    EXPECT_EQ(file, s.board.configuration().bytes);
-    const Bytes tail = {PFB::CommandToFlash, PFB::CommandBlock, PFB::CommandApplyConfiguration,
-                        PFB::CommandFromFlash};
-    const Bytes all = s.codesSinceStart();
-    EXPECT_EQ(tail, Bytes(all.end() - 4, all.end()));
 }
