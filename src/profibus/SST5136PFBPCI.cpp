@@ -120,6 +120,8 @@ std::uint32_t areaOffset(const PhysicalMemory& memory, unsigned long pageByte,
 SST5136PFBPCI::SST5136PFBPCI(const char* const modulePrefix, unsigned long baudRate,
                              unsigned int cardIndex)
     : IOCard(cardName),
+      // Two walks of the scanned list, so that the window is a member that
+      // goes with the card however its constructor ends.
       memoryBaseAddress_(findBoard(cardIndex).baseAddress(0) & ~std::uint32_t(0xF)),
       interruptLine_(findBoard(cardIndex).interruptLine()),
       memory_(memoryBaseAddress_, windowSize, true),
@@ -172,14 +174,14 @@ unsigned char SST5136PFBPCI::state() const { return byteAt(memory_, stateByte); 
 
 unsigned char SST5136PFBPCI::status() const { return byteAt(memory_, statusByte); }
 
-// Taking the network offline is only asked of an online module; from any
-// other state but 0x00 the command is left out.
+// The module takes no configuration while the network runs.
 void SST5136PFBPCI::goOffline() {
     if (state() == stateOnline)
         executeCommand(commandOffline);
 }
 
 void SST5136PFBPCI::executeCommand(unsigned char code) {
+    // Going offline is asked only of a module that is online or ready.
     if (code == commandOffline) {
         const unsigned char s = state();
         if (s != stateReady && s != stateOnline)
@@ -198,7 +200,8 @@ void SST5136PFBPCI::executeCommand(unsigned char code) {
             return answer == stateFailed || answer == stateIdle || answer == stateOnline;
         },
         answerPollMs, answerLimitMs - answerPollMs,
-        asString("SST-5136-PFB-PCI: no answer to command 0x%X.", code).c_str());
+        asString("SST-5136-PFB-PCI: no answer to command 0x%X.", static_cast<unsigned int>(code))
+            .c_str());
     if (answer == stateFailed)
         acknowledgeError(code);
 }
@@ -214,7 +217,9 @@ void SST5136PFBPCI::waitForAcceptance(unsigned char code) const {
             return s == stateReady || s == stateIdle;
         },
         acceptPollMs, acceptLimitMs,
-        asString("SST-5136-PFB-PCI: the board did not accept command 0x%X.", code).c_str());
+        asString("SST-5136-PFB-PCI: the board did not accept command 0x%X.",
+                 static_cast<unsigned int>(code))
+            .c_str());
 }
 
 // The failure is handed back to the module before it is reported, so that

@@ -42,7 +42,8 @@ TEST(SST5136PFBPCIStartUp, RunningModuleIsNotDownloadedAndIsTakenOffline) {
         SCOPED_TRACE(online);
         Scene s;
         s.board.powerUpRunning(online);
-        Card card("no such folder/", 0x06, 0);   // the module file is not needed
+        // The module file is not needed, nor a prefix.
+        Card card(online ? 0 : "no such folder/", 0x06, 0);
         EXPECT_TRUE(s.board.moduleImage().empty());
         const Bytes expected = online ? Bytes{PFB::CommandOffline, PFB::CommandInitialise}
                                       : Bytes{PFB::CommandInitialise};
@@ -82,6 +83,14 @@ TEST(SST5136PFBPCIStartUp, ModulePrefixIsJoinedToTheFileNameAsItStands) {
         std::filesystem::current_path(home);
         EXPECT_TRUE(s.board.moduleImageStartsWith(module));
     }
+}
+
+TEST(SST5136PFBPCIStartUp, NoPrefixForALoaderThatAsks) {
+    Scene s;
+    TAVEX_EXPECT_THROW_TEXT(Card(0, 0x06, 0), std::logic_error,
+                            "SST-5136-PFB-PCI: module path not specified.");
+    EXPECT_EQ(0u, s.machine.liveMappings());
+    EXPECT_EQ(PFB::LoaderRequest, s.byte(PFB::HandshakeByte));
 }
 
 TEST(SST5136PFBPCIStartUp, FindsTheBoardByIndexInBusOrder) {

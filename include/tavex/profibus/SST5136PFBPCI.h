@@ -78,7 +78,7 @@ private:
     unsigned char status() const;
 
     std::uint32_t memoryBaseAddress_;
-    std::uint8_t interruptLine_;
+    std::uint8_t interruptLine_;   // as the PCI header gives it; the card does not use it
     PhysicalMemory memory_;
     std::uint32_t inputArea_;
     std::uint32_t outputArea_;
