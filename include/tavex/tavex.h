@@ -21,4 +21,6 @@
 
 #include "tavex/rio/AB1784Card.h"
 
+#include "tavex/profibus/SST5136PFBPCI.h"
+
 #endif

@@ -1,0 +1,129 @@
+// The scene of the 5136-PFB-PCI card tests: a simulated PC with a host
+// bridge, the board model on the PCI bus, and a temporary folder for the
+// module and configuration files.
+#ifndef TAVEX_TESTS_PROFIBUS_PFBSCENE_H
+#define TAVEX_TESTS_PROFIBUS_PFBSCENE_H
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/ExpectThrow.h"
+#include "tavex/model/IOTrack.h"
+#include "tavex/profibus/SST5136PFBPCI.h"
+#include "tavex/sim/Machine.h"
+#include "tavex/sim/PCIHostBridge.h"
+#include "tavex/sim/boards/SST5136PFBBoard.h"
+
+namespace PFBTest {
+
+typedef std::vector<std::uint8_t> Bytes;
+typedef Tavex::Sim::SST5136PFBBoard PFB;
+typedef Tavex::SST5136PFBPCI Card;
+
+inline Bytes pattern(std::size_t size, std::uint8_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 9));
+    return bytes;
+}
+
+// A folder of its own under the system's temporary folder, removed with
+// everything in it at the end.
+class TempDir {
+public:
+    TempDir() {
+        namespace fs = std::filesystem;
+        static unsigned counter = 0;
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (;;) {
+            path_ = fs::temp_directory_path() /
+                    ("tavex-pfb-" + std::to_string(stamp) + "-" + std::to_string(++counter));
+            if (fs::create_directory(path_))
+                break;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // The folder with its trailing separator, as a module prefix.
+    std::string prefix() const {
+        return path_.string() + static_cast<char>(std::filesystem::path::preferred_separator);
+    }
+    std::string file(const std::string& name) const { return prefix() + name; }
+
+    std::string write(const std::string& name, const Bytes& bytes) const {
+        std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+        if (!bytes.empty())
+            out.write(reinterpret_cast<const char*>(&bytes[0]),
+                      static_cast<std::streamsize>(bytes.size()));
+        if (!out)
+            throw std::runtime_error("test scene: cannot write " + file(name));
+        return file(name);
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Machine, bridge, one board at bus 0 device 6 and a module file in the
+// folder.  A new board waits for its module; running() gives one that runs
+// it already.  Cards are made after the scene and destroyed before it.
+class Scene {
+public:
+    explicit Scene(std::size_t moduleSize = 3000)
+        : bridge(machine.add<Tavex::Sim::PCIHostBridge>(Tavex::Sim::PCIHostBridge::Mechanism1)),
+          board(machine.add<PFB>(bridge, 0, 6)),
+          module(pattern(moduleSize, 0x41)) {
+        bridge.addFunction(0, 0, 0, 0x8086, 0x7190).setClassCode(0x06, 0x00);
+        dir.write("pciprofi.ss1", module);
+    }
+
+    std::string prefix() const { return dir.prefix(); }
+    std::unique_ptr<Card> card(unsigned long baudRate = 0x06, unsigned index = 0) {
+        return std::unique_ptr<Card>(new Card(prefix().c_str(), baudRate, index));
+    }
+    // The byte of the window at offset, as the board holds it.
+    std::uint8_t byte(std::uint32_t offset) const { return board.memory().read8(offset); }
+    std::uint8_t state() const { return byte(PFB::StateByte); }
+
+    Tavex::Sim::ScopedMachine machine;
+    Tavex::Sim::PCIHostBridge& bridge;
+    PFB& board;
+    TempDir dir;
+    Bytes module;
+};
+
+// Counts the sleeps of a given length since the trace was last cleared.
+inline unsigned sleepsOf(const Tavex::Sim::Machine& m, unsigned long ms) {
+    unsigned count = 0;
+    for (unsigned long s : m.sleeps())
+        count += s == ms;
+    return count;
+}
+
+inline std::vector<long> values(const Tavex::IOTrack& track) {
+    std::vector<long> v;
+    for (unsigned i = 0; i < track.numberOfPoints(); ++i)
+        v.push_back(track[i]);
+    return v;
+}
+
+// The starting point of a track: slave address and byte offset.
+inline unsigned at(unsigned slave, unsigned byte) { return (slave << 16) | byte; }
+
+}  // namespace PFBTest
+
+#endif
