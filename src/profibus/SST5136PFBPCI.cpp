@@ -309,8 +309,8 @@ SST5136PFBPCI& SST5136PFBPCI::configurationFromFlash() {
 }
 
 IOCard& SST5136PFBPCI::addTrack(IOTrack& track) {
-    if (track.hasPointOfType('U') || track.hasPointOfType('A') || track.hasPointOfType('C') ||
-        track.hasPointOfType('R'))
+    if (track.hasPointOfType(IOTrack::AnalogOutput) || track.hasPointOfType(IOTrack::AnalogInput) ||
+        track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
         throw std::logic_error(
             "SST-5136-PFB-PCI: Current implementation does not support analog I/O and counters.");
     const std::uint32_t points = track.numberOfPoints();
