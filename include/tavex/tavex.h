@@ -21,4 +21,7 @@
 
 #include "tavex/rio/AB1784Card.h"
 
+#include "tavex/genius/GEMicroGENI.h"
+#include "tavex/genius/GEPCIMCard.h"
+
 #endif
