@@ -213,7 +213,8 @@ IOCard& GEMicroGENI::addTrack(IOTrack& track) {
             hasOutputs = hasOutputs || masks[i] != 0;
         }
     } else {
-        if (points > sizeOfIOTable_ / 2u)
+        const bool analog = track.hasPointOfType('A') || track.hasPointOfType('U');
+        if (analog && points > sizeOfIOTable_ / 2u)
             throw std::range_error("GEMicroGENI: analog IO track is longer than the station's "
                                    "block of the IO Table.");
         hasOutputs = track.hasPointOfType('U');
