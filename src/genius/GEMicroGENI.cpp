@@ -39,7 +39,8 @@ const unsigned int commNotOK = 0x10;
 const unsigned int clearResetBit = 0x02;
 const unsigned int resetBit = 0x40;
 
-// A channel that is not healthy gets 5000 looks, 10 ms apart.
+// A channel that is not healthy is looked at every 10 ms; it has failed
+// after the 5000th sleep, 50 s on.
 const unsigned long resetPulseUs = 10000;
 const unsigned long pollMs = 10;
 const unsigned long healthLimitMs = 49990;
@@ -48,6 +49,11 @@ const unsigned long healthLimitMs = 49990;
 const unsigned long lockoutLooks = 100000;
 
 const char* const failedToInitialize = "GEMicroGENI: board failed to initialize";
+
+// Each condition holds while its status bit reads 0.
+bool statusHolds(unsigned int base, unsigned int bit) {
+    return (static_cast<unsigned char>(IOPort(base + statusRegister, false).readChar()) & bit) == 0;
+}
 
 unsigned char byteAt(const PhysicalMemory& memory, unsigned long offset) {
     return static_cast<unsigned char>(memory.readChar(offset));
@@ -93,20 +99,11 @@ GEMicroGENI::GEMicroGENI(unsigned int baseIOAddress, unsigned long memoryAddress
 
 GEMicroGENI::~GEMicroGENI() noexcept(false) {}
 
-bool GEMicroGENI::isBoardOK() const {
-    return (static_cast<unsigned char>(IOPort(baseIOAddress_ + statusRegister, false).readChar()) &
-            boardNotOK) == 0;
-}
+bool GEMicroGENI::isBoardOK() const { return statusHolds(baseIOAddress_, boardNotOK); }
 
-bool GEMicroGENI::isCommOK() const {
-    return (static_cast<unsigned char>(IOPort(baseIOAddress_ + statusRegister, false).readChar()) &
-            commNotOK) == 0;
-}
+bool GEMicroGENI::isCommOK() const { return statusHolds(baseIOAddress_, commNotOK); }
 
-bool GEMicroGENI::isReset() const {
-    return (static_cast<unsigned char>(IOPort(baseIOAddress_ + statusRegister, false).readChar()) &
-            notInReset) == 0;
-}
+bool GEMicroGENI::isReset() const { return statusHolds(baseIOAddress_, notInReset); }
 
 bool GEMicroGENI::isHealthy() const { return isCommOK() && isBoardOK(); }
 
@@ -157,11 +154,43 @@ GEMicroGENI& GEMicroGENI::release() {
 }
 
 unsigned long GEMicroGENI::inputBlock(unsigned int station) const {
-    return ioTable + static_cast<unsigned long>(sizeOfIOTable_) * station;
+    return ioTable + static_cast<unsigned long>(sizeOfIOTable()) * station;
 }
 
 unsigned long GEMicroGENI::outputBlock(unsigned int station) const {
-    return ioTable + static_cast<unsigned long>(sizeOfIOTable_) * (stations + station);
+    return ioTable + static_cast<unsigned long>(sizeOfIOTable()) * (stations + station);
+}
+
+// An absent station is taken on trust: its configuration is not known yet.
+void GEMicroGENI::checkConfiguration(const IOTrack& track, unsigned int station) const {
+    if (!stationExists(station))
+        return;
+    switch (byteAt(memory_, stationTable + stationEntrySize * station + entryConfiguration)) {
+    case 1:
+        if (track.hasPointOfType('O') || track.hasPointOfType('U'))
+            throw std::range_error("GEMicroGENI: station is configured as all Inputs.");
+        break;
+    case 2:
+        if (track.hasPointOfType('I') || track.hasPointOfType('A'))
+            throw std::range_error("GEMicroGENI: station is configured as all Outputs.");
+        break;
+    case 3:
+        break;
+    default:
+        throw std::range_error("GEMicroGENI: station is not configured.");
+    }
+}
+
+// The masks of the bytes the track covers; the station's other bytes keep
+// what earlier tracks set.  True when any point is an output.
+bool GEMicroGENI::recordOutputMasks(const IOTrack& track, unsigned int station) {
+    unsigned char* masks = outputMasks_ + masksPerStation * station;
+    bool hasOutputs = false;
+    for (unsigned int i = 0; i < track.numberOfPoints() / DigitalBank::points; ++i) {
+        masks[i] = DigitalBank::outputMask(track, i * DigitalBank::points);
+        hasOutputs = hasOutputs || masks[i] != 0;
+    }
+    return hasOutputs;
 }
 
 IOCard& GEMicroGENI::addTrack(IOTrack& track) {
@@ -179,24 +208,7 @@ IOCard& GEMicroGENI::addTrack(IOTrack& track) {
             "GEMicroGENI: starting point parameter value is too high. GEMicroGENI supports up "
             "to 32 stations only.");
 
-    // An absent station is taken on trust: its configuration is not known yet.
-    const unsigned long entry = stationTable + stationEntrySize * station;
-    if (stationExists(station)) {
-        switch (byteAt(memory_, entry + entryConfiguration)) {
-        case 1:
-            if (track.hasPointOfType('O') || track.hasPointOfType('U'))
-                throw std::range_error("GEMicroGENI: station is configured as all Inputs.");
-            break;
-        case 2:
-            if (track.hasPointOfType('I') || track.hasPointOfType('A'))
-                throw std::range_error("GEMicroGENI: station is configured as all Outputs.");
-            break;
-        case 3:
-            break;
-        default:
-            throw std::range_error("GEMicroGENI: station is not configured.");
-        }
-    }
+    checkConfiguration(track, station);
 
     // Each station owns one block of the I/O table; a track stays inside it.
     bool hasOutputs = false;
@@ -204,25 +216,22 @@ IOCard& GEMicroGENI::addTrack(IOTrack& track) {
         if (track.hasPointOfType('U') || track.hasPointOfType('A'))
             throw std::range_error(
                 "GEMicroGENI: Genius station can not be analog and digital mix.");
-        if (points / DigitalBank::points > sizeOfIOTable_)
+        if (points / DigitalBank::points > sizeOfIOTable())
             throw std::range_error("GEMicroGENI: digital IO track is longer than the station's "
                                    "block of the IO Table.");
-        unsigned char* masks = outputMasks_ + masksPerStation * station;
-        for (unsigned int i = 0; i < points / DigitalBank::points; ++i) {
-            masks[i] = DigitalBank::outputMask(track, i * DigitalBank::points);
-            hasOutputs = hasOutputs || masks[i] != 0;
-        }
+        hasOutputs = recordOutputMasks(track, station);
     } else {
         const bool analog = track.hasPointOfType('A') || track.hasPointOfType('U');
-        if (analog && points > sizeOfIOTable_ / 2u)
+        if (analog && points > sizeOfIOTable() / 2u)
             throw std::range_error("GEMicroGENI: analog IO track is longer than the station's "
                                    "block of the IO Table.");
         hasOutputs = track.hasPointOfType('U');
     }
 
-    // The board learns that the host now drives this station's outputs.
+    // Byte 1 of the entry of a station whose outputs the host drives is
+    // cleared; the library writes no other value there.
     if (hasOutputs)
-        memory_.writeChar(entry + entryOutputs, 0);
+        memory_.writeChar(stationTable + stationEntrySize * station + entryOutputs, 0);
     return *this;
 }
 

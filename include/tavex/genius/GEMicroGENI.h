@@ -44,17 +44,17 @@ protected:
     IOCard& addTrack(IOTrack& track) override;
 
 private:
-    // The tests drive the lockout handshake through this friend; nothing in
-    // the library takes the lockout.
-    friend class GEMicroGENIHandshake;
-
     void getSizeOfIOTable();
     unsigned char sizeOfIOTable() const { return sizeOfIOTable_; }
     bool stationExists(unsigned int station) const;
+    // Arbitration with the board's processor over the shared RAM; the
+    // updates do not take it.
     GEMicroGENI& lockout();
     GEMicroGENI& release();
 
     bool isHealthy() const;
+    void checkConfiguration(const IOTrack& track, unsigned int station) const;
+    bool recordOutputMasks(const IOTrack& track, unsigned int station);
     long stationState(unsigned int station) const;
     unsigned long inputBlock(unsigned int station) const;
     unsigned long outputBlock(unsigned int station) const;
