@@ -157,3 +157,15 @@ TEST(GEMicroGENIStartUp, ControlBitsAreChangedOneAtATime) {
                   s.machine.trace());
     }
 }
+
+TEST(GEPCIMCard, ChannelBGoesEvenWhenChannelAsWindowStays) {
+    Scene s;
+    s.pcim.addMicroGENI(portB, memoryB);
+    GEPCIMCard* card = new GEPCIMCard(0x2A0, 2);
+    card->addMicroGENI(portA, memoryA).addMicroGENI(portB, memoryB);
+    s.machine.faults().unmapRefused = true;
+    const unsigned requests = s.machine.unmapRequests();
+    TAVEX_EXPECT_THROW_TEXT(delete card, std::runtime_error,
+                            "OS Interface: can not release physical memory block.");
+    EXPECT_EQ(requests + 2, s.machine.unmapRequests());
+}
