@@ -21,6 +21,9 @@
 
 #include "tavex/rio/AB1784Card.h"
 
+#include "tavex/genius/GEMicroGENI.h"
+#include "tavex/genius/GEPCIMCard.h"
+
 #include "tavex/profibus/SST5136PFBPCI.h"
 
 #endif
