@@ -43,7 +43,7 @@ const unsigned int resetBit = 0x40;
 // after the 5000th sleep, 50 s on.
 const unsigned long resetPulseUs = 10000;
 const unsigned long pollMs = 10;
-const unsigned long healthLimitMs = 49990;
+const unsigned long healthPolls = 5000;   // 50 s
 
 // The lockout waits spin without sleeping, for at most this many looks each.
 const unsigned long lockoutLooks = 100000;
@@ -93,7 +93,9 @@ GEMicroGENI::GEMicroGENI(unsigned int baseIOAddress, unsigned long memoryAddress
         reset(true);
         clearReset();
     }
-    waitFor([this] { return isHealthy(); }, pollMs, healthLimitMs, failedToInitialize);
+    // Looked at before each sleep and once after the last one.
+    if (!poll([this] { return isHealthy(); }, pollMs, healthPolls, true))
+        throw std::runtime_error(failedToInitialize);
     getSizeOfIOTable();
 }
 

@@ -13,19 +13,27 @@
 
 namespace Tavex {
 
-// Polls until done() holds, sleeping stepMs milliseconds between looks.  The
-// condition is looked at first, so a board that is already there costs no
-// sleep.  When the sum of the sleeps passes limitMs, throws runtime_error
-// with timeoutText right after the sleep that passed it.
+// Looks at done() before each of at most `sleeps` sleeps of stepMs
+// milliseconds and returns true as soon as it holds, so a board that is
+// already there costs no sleep.  After the last sleep it looks once more
+// when lookAfterLastSleep is set; otherwise the last sleep ends the wait.
+template <class Done>
+bool poll(Done done, unsigned long stepMs, unsigned long sleeps, bool lookAfterLastSleep) {
+    for (unsigned long slept = 0; slept < sleeps; ++slept) {
+        if (done())
+            return true;
+        OSInterface::sleep(stepMs * 1000);
+    }
+    return lookAfterLastSleep && done();
+}
+
+// Polls until done() holds, sleeping stepMs milliseconds between looks.
+// When the sum of the sleeps passes limitMs, throws runtime_error with
+// timeoutText right after the sleep that passed it.
 template <class Done>
 void waitFor(Done done, unsigned long stepMs, unsigned long limitMs, const char* timeoutText) {
-    unsigned long elapsed = 0;
-    while (!done()) {
-        OSInterface::sleep(stepMs * 1000);
-        elapsed += stepMs;
-        if (elapsed > limitMs)
-            throw std::runtime_error(timeoutText);
-    }
+    if (!poll(done, stepMs, limitMs / stepMs + 1, false))
+        throw std::runtime_error(timeoutText);
 }
 
 }  // namespace Tavex

@@ -94,6 +94,7 @@ TEST(GEMicroGENIStartUp, ReadyOnThePollThatFindsItHealthyOrGivesUpAfter5000) {
         unsigned long polls;           // sleeps of 10 ms after the one of the reset pulse
     } cases[] = {
         {5, 5, false, 1}, {6, 5, false, 2}, {400, 100, false, 50}, {49890, 100, false, 4999},
+        {49900, 100, false, 5000},   // healthy during the last sleep: the last look finds it
         {400, 100, true, 5000},
     };
     for (const Case& c : cases) {
