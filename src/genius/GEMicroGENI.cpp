@@ -169,11 +169,13 @@ void GEMicroGENI::checkConfiguration(const IOTrack& track, unsigned int station)
         return;
     switch (byteAt(memory_, stationTable + stationEntrySize * station + entryConfiguration)) {
     case 1:
-        if (track.hasPointOfType('O') || track.hasPointOfType('U'))
+        if (track.hasPointOfType(IOTrack::DigitalOutput) ||
+            track.hasPointOfType(IOTrack::AnalogOutput))
             throw std::range_error("GEMicroGENI: station is configured as all Inputs.");
         break;
     case 2:
-        if (track.hasPointOfType('I') || track.hasPointOfType('A'))
+        if (track.hasPointOfType(IOTrack::DigitalInput) ||
+            track.hasPointOfType(IOTrack::AnalogInput))
             throw std::range_error("GEMicroGENI: station is configured as all Outputs.");
         break;
     case 3:
@@ -198,9 +200,10 @@ bool GEMicroGENI::recordOutputMasks(const IOTrack& track, unsigned int station) 
 IOCard& GEMicroGENI::addTrack(IOTrack& track) {
     const unsigned int points = track.numberOfPoints();
     const unsigned int station = track.startingPoint();
-    const bool digital = track.hasPointOfType('O') || track.hasPointOfType('I');
+    const bool digital = track.hasPointOfType(IOTrack::DigitalOutput) ||
+                         track.hasPointOfType(IOTrack::DigitalInput);
 
-    if (track.hasPointOfType('C') || track.hasPointOfType('R'))
+    if (track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
         throw std::logic_error("GEMicroGENI: Current implementation does not support counters.");
     if (digital && (points % DigitalBank::points != 0 || points > largestDigitalTrack))
         throw std::logic_error(
@@ -215,7 +218,8 @@ IOCard& GEMicroGENI::addTrack(IOTrack& track) {
     // Each station owns one block of the I/O table; a track stays inside it.
     bool hasOutputs = false;
     if (digital) {
-        if (track.hasPointOfType('U') || track.hasPointOfType('A'))
+        if (track.hasPointOfType(IOTrack::AnalogOutput) ||
+            track.hasPointOfType(IOTrack::AnalogInput))
             throw std::range_error(
                 "GEMicroGENI: Genius station can not be analog and digital mix.");
         if (points / DigitalBank::points > sizeOfIOTable())
@@ -223,11 +227,12 @@ IOCard& GEMicroGENI::addTrack(IOTrack& track) {
                                    "block of the IO Table.");
         hasOutputs = recordOutputMasks(track, station);
     } else {
-        const bool analog = track.hasPointOfType('A') || track.hasPointOfType('U');
+        const bool analog = track.hasPointOfType(IOTrack::AnalogInput) ||
+                            track.hasPointOfType(IOTrack::AnalogOutput);
         if (analog && points > sizeOfIOTable() / 2u)
             throw std::range_error("GEMicroGENI: analog IO track is longer than the station's "
                                    "block of the IO Table.");
-        hasOutputs = track.hasPointOfType('U');
+        hasOutputs = track.hasPointOfType(IOTrack::AnalogOutput);
     }
 
     // Byte 1 of the entry of a station whose outputs the host drives is
@@ -246,9 +251,9 @@ long GEMicroGENI::stationState(unsigned int station) const {
 // Health and presence go to the track state; the data move whatever they say.
 IOCard& GEMicroGENI::updateInputs(const IOTrack& track, long* values, long& trackState) {
     trackState = stationState(track.startingPoint());
-    if (track.hasPointOfType('I'))
+    if (track.hasPointOfType(IOTrack::DigitalInput))
         readDigitalInputs(track, values, trackState);
-    else if (track.hasPointOfType('A'))
+    else if (track.hasPointOfType(IOTrack::AnalogInput))
         readAnalogInputs(track, values, trackState);
     return *this;
 }
@@ -256,9 +261,9 @@ IOCard& GEMicroGENI::updateInputs(const IOTrack& track, long* values, long& trac
 IOCard& GEMicroGENI::updateOutputs(const IOTrack& track, const long* const values,
                                    long& trackState) {
     trackState = stationState(track.startingPoint());
-    if (track.hasPointOfType('O'))
+    if (track.hasPointOfType(IOTrack::DigitalOutput))
         writeDigitalOutputs(track, values, trackState);
-    else if (track.hasPointOfType('U'))
+    else if (track.hasPointOfType(IOTrack::AnalogOutput))
         writeAnalogOutputs(track, values, trackState);
     return *this;
 }
