@@ -115,7 +115,8 @@ public:
     ParallelPortBoard& setPinLevel(unsigned pin, bool high);
     bool appliedLevel(unsigned pin) const;
     // True when the port itself holds the pin low (data bit 0 with drivers
-    // on, or a control line the port asserts).
+    // on, or a control line the port asserts).  Like appliedLevel, for
+    // signal pins only.
     bool drivesLow(unsigned pin) const;
 
     // The same by register, bit positions as in the registers, electrical
