@@ -154,15 +154,6 @@ TEST(ParallelPortBoard, DataPinsFollowTheLatchUnlessABidirectionalPortTurnsThemO
     EXPECT_EQ(0xA5, ps2.dataLatch());
 }
 
-TEST(ParallelPortBoard, WideAccessesSplitIntoRegisters) {
-    Machine m;
-    ParallelPortBoard& port = m.add<ParallelPortBoard>(lpt1);
-    m.outWord(status, 0x0B55);
-    EXPECT_EQ(0x0B, port.controlLatch());
-    EXPECT_EQ(1u, port.statusWrites());
-    EXPECT_EQ(0xFFCB7F00u, m.inDword(data)) << "the fourth byte is nobody's and floats";
-}
-
 TEST(ParallelPortBoard, GroundAndUnknownPinsAreSceneErrors) {
     ParallelPortBoard port(lpt1);
     EXPECT_FALSE(port.pinLevel(18));

@@ -174,7 +174,8 @@ public:
     unsigned bankWrites(unsigned bank) const;
     // Accesses nobody took: register accesses without access, writes to
     // input channels, unknown registers, bytes other than 0xFF written to the
-    // access register, bank accesses while the brainboards do not answer.
+    // access register, accesses to empty banks or while the brainboards do
+    // not answer.
     unsigned strayAccesses() const { return stray_; }
 
     // --- Board ----------------------------------------------------------------
@@ -208,6 +209,7 @@ private:
     Bank& at(unsigned bank);
     const Analog& analogAt(unsigned bank) const;
     Analog& analogAt(unsigned bank);
+    DigitalPort& digitalAt(unsigned bank);
     static void checkChannel(unsigned channel);
     bool answering() const;
     void resetBrainboards();
@@ -215,7 +217,7 @@ private:
     std::uint8_t readBank(unsigned bank);
     void writeBank(unsigned bank, std::uint8_t value);
     std::uint8_t readRegister(unsigned bank, Analog& a);
-    void writeRegister(unsigned bank, Analog& a, std::uint8_t value);
+    void writeRegister(Analog& a, std::uint8_t value);
 
     std::uint16_t base_;
     std::uint16_t resetPort_;
