@@ -416,25 +416,6 @@ TEST_F(AC28CardTest, OutputCodesAreTheTopTwelveBitsInTwosComplement) {
     EXPECT_EQ(0u, board.strayAccesses());
 }
 
-TEST_F(AC28CardTest, MixedBrainboardsMoveOnlyTheirOwnDirection) {
-    IOTrack track(card(), 8, "AAAAAAAAUUUUUUUU");
-    board.setInputCode(8, 0, 0x900);
-    track[8] = 0x400000;   // code 0x004
-    track[0] = 99;
-    machine.clearTrace();
-    track.updateOutputs();
-    Trace t = machine.portTrace();
-    EXPECT_EQ(2u + 8 * 4 + 2, t.size());
-    EXPECT_EQ(99, track[0]);
-    EXPECT_EQ(0x004, board.outputCode(8, 8));
-
-    machine.clearTrace();
-    track.updateInputs();
-    EXPECT_EQ(2u + 8 * 4 + 2, machine.portTrace().size());
-    EXPECT_EQ(0x100 * 0x100000L, track[0]);
-    EXPECT_EQ(0x400000, track[8]);
-}
-
 TEST_F(AC28CardTest, ARefusedBrainboardCostsTheStateNotTheUpdate) {
     IOTrack inputs(card(), 4, run('A', 16).c_str());
     IOTrack outputs(card(), 6, run('U', 16).c_str());

@@ -235,27 +235,6 @@ TEST_F(ParallelPortTrackTest, EveryOutputValueReachesTheConnectorActiveLow) {
     }
 }
 
-TEST_F(ParallelPortTrackTest, PointsOfOtherLettersAreWrittenInactive) {
-    IOTrack track(card, 0, "ONONXNOONNNNIINNI");
-    for (unsigned i = 0; i < 17; ++i)
-        track[i] = 1;
-    machine.clearTrace();
-    track.updateOutputs();
-    // Data points 0, 2, 6, 7 on; the control group carries no output.
-    EXPECT_EQ((Trace{out(0, 0x3A), out(2, 0x04)}), machine.portTrace());
-    for (unsigned pin : {1u, 14u, 16u, 17u})
-        EXPECT_TRUE(port.pinLevel(pin));
-
-    // All off: data 0xFF, control 0x04, every line high.
-    for (unsigned i = 0; i < 17; ++i)
-        track[i] = 0;
-    machine.clearTrace();
-    track.updateOutputs();
-    EXPECT_EQ((Trace{out(0, 0xFF), out(2, 0x04)}), machine.portTrace());
-    for (unsigned pin = 1; pin <= 17; ++pin)
-        EXPECT_TRUE(port.pinLevel(pin)) << pin;
-}
-
 TEST_F(ParallelPortTrackTest, EveryInputLineReadsActiveLow) {
     IOTrack track(card, 0, "OOOOOOOOIIIIIIIII");
     for (unsigned low = 0; low < 0x200; ++low) {   // bit k: the line of point 8 + k is low
@@ -285,6 +264,8 @@ TEST_F(ParallelPortTrackTest, EachUpdateTouchesOnlyTheRegistersItNeeds) {
         {"OOOOOOOOOOOONNNNN", 0, {0x00, 0x0B}, false, false},
         {"NNNNNNNNIIIINNNNN", 0, {}, true, true},
         {"NNNNNNNNNNNNNNNNI", 0, {}, false, true},
+        // Points of other letters are never read, and written inactive.
+        {"ONONXNOONNNNIINNI", 0, {0x3A, 0x04}, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.letters);
