@@ -88,12 +88,12 @@ PC7166Board& PC7166Board::turn(unsigned channel, long long steps) {
                                                      : ch.status & ~CountingUp);
     if (wraps > 0) {
         if (wraps & 1)
-            ch.status ^= CarryToggle;
-        ch.status |= Sign;
+            ch.status = static_cast<std::uint8_t>(ch.status ^ CarryToggle);
+        ch.status = static_cast<std::uint8_t>(ch.status | Sign);
     } else if (wraps < 0) {
         if (-wraps & 1)
-            ch.status ^= BorrowToggle;
-        ch.status &= static_cast<std::uint8_t>(~Sign);
+            ch.status = static_cast<std::uint8_t>(ch.status ^ BorrowToggle);
+        ch.status = static_cast<std::uint8_t>(ch.status & ~Sign);
     }
     return *this;
 }
@@ -146,7 +146,8 @@ void PC7166Board::masterControl(Channel& ch, std::uint8_t actions) {
         ++ch.loads;
     }
     if (actions & ResetFlags)
-        ch.status &= static_cast<std::uint8_t>(~(BorrowToggle | CarryToggle | CompareToggle | Sign));
+        ch.status = static_cast<std::uint8_t>(
+            ch.status & ~(BorrowToggle | CarryToggle | CompareToggle | Sign));
 }
 
 void PC7166Board::command(Channel& ch, std::uint8_t byte) {

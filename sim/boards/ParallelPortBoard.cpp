@@ -182,7 +182,7 @@ std::uint8_t ParallelPortBoard::controlRegister() const {
                                                    (controlLatch_ & InterruptEnable) |
                                                    controlUnimplemented);
     if (!bidirectional_ || (controlLatch_ & DataInput))
-        value |= DataInput;
+        value = static_cast<std::uint8_t>(value | DataInput);
     return value;
 }
 
