@@ -18,6 +18,9 @@
 
 #include "tavex/cards/AC5Card.h"
 #include "tavex/cards/PCI72xxCard.h"
+#include "tavex/cards/ParallelPort.h"
+#include "tavex/cards/PC7166Card.h"
+#include "tavex/cards/AC28Card.h"
 
 #include "tavex/rio/AB1784Card.h"
 
