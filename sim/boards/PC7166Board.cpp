@@ -35,6 +35,8 @@ PC7166Board::PC7166Board(std::uint16_t basePort) : base_(basePort) {
         ch.icr = ch.ocr = ch.qr = ch.status = 0;
         ch.position = 0;
         ch.masterResets = ch.latches = ch.loads = ch.reads = ch.writes = 0;
+        ch.commands.reserve(CommandLogSize);
+        ch.commandCount = 0;
     }
 }
 
@@ -111,6 +113,15 @@ std::uint8_t PC7166Board::outputControl(unsigned channel) const { return at(chan
 std::uint8_t PC7166Board::quadrature(unsigned channel) const { return at(channel).qr; }
 unsigned PC7166Board::multiplier(unsigned channel) const { return multiplierOf(at(channel)); }
 std::uint8_t PC7166Board::status(unsigned channel) const { return at(channel).status; }
+unsigned long PC7166Board::commandCount(unsigned channel) const {
+    return at(channel).commandCount;
+}
+
+PC7166Board& PC7166Board::clearCommands(unsigned channel) {
+    at(channel).commands.clear();
+    return *this;
+}
+
 const std::vector<std::uint8_t>& PC7166Board::commands(unsigned channel) const {
     return at(channel).commands;
 }
@@ -151,7 +162,11 @@ void PC7166Board::masterControl(Channel& ch, std::uint8_t actions) {
 }
 
 void PC7166Board::command(Channel& ch, std::uint8_t byte) {
-    ch.commands.push_back(byte);
+    // The log has its room from the start: a board that runs for days
+    // neither allocates nor grows on the bus side.
+    if (ch.commands.size() < CommandLogSize)
+        ch.commands.push_back(byte);
+    ++ch.commandCount;
     const std::uint8_t bits = static_cast<std::uint8_t>(byte & ~RegisterSelect);
     switch (byte & RegisterSelect) {
     case MasterControl: masterControl(ch, bits); break;

@@ -39,7 +39,8 @@ const long stateNotAnswering = 3;
 bool statusGood(unsigned int status) { return status == 0xFF || status == 1 || status == 2; }
 
 bool isAnalog(const IOTrack& track) {
-    return track.hasPointOfType('A') || track.hasPointOfType('U');
+    return track.hasPointOfType(IOTrack::AnalogInput) ||
+           track.hasPointOfType(IOTrack::AnalogOutput);
 }
 
 // Bit j set when track point first + j is an analog output ('U').
@@ -91,11 +92,12 @@ IOCard& Opto22AC28Base::addTrack(IOTrack& track) {
     if (points % DigitalBank::points != 0)
         throw std::logic_error("AC28 track can only have n*8 points");
     const bool analog = isAnalog(track);
-    if (analog && (track.hasPointOfType('I') || track.hasPointOfType('O')))
+    if (analog && (track.hasPointOfType(IOTrack::DigitalInput) ||
+                   track.hasPointOfType(IOTrack::DigitalOutput)))
         throw std::logic_error(
             "AC28: Mixed digital/analog tracks are not supported in current version. They must "
             "be configured as separate tracks.");
-    if (track.hasPointOfType('C') || track.hasPointOfType('R'))
+    if (track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
         throw std::logic_error("AC28 card does not support counters or reverse counters.");
     const unsigned int first = track.startingPoint();
     const unsigned int banks = banksOccupied(track);
@@ -108,7 +110,7 @@ IOCard& Opto22AC28Base::addTrack(IOTrack& track) {
             analog ? analogOutputMask(track, point) : DigitalBank::outputMask(track, point);
     }
     // A brainboard's output mask: its first bank's mask low, its second's high.
-    if (track.hasPointOfType('U'))
+    if (track.hasPointOfType(IOTrack::AnalogOutput))
         for (unsigned int b = first; b < first + banks; b += brainboardBanks)
             configureAnalogBank(static_cast<unsigned char>(b), static_cast<unsigned short>(
                                     bankMasks_[b] | bankMasks_[b + 1] << 8));
@@ -116,18 +118,18 @@ IOCard& Opto22AC28Base::addTrack(IOTrack& track) {
 }
 
 IOCard& Opto22AC28Base::updateInputs(const IOTrack& track, long* values, long& trackState) {
-    if (track.hasPointOfType('A'))
+    if (track.hasPointOfType(IOTrack::AnalogInput))
         readAnalogInputs(track, values, trackState);
-    else if (track.hasPointOfType('I'))
+    else if (track.hasPointOfType(IOTrack::DigitalInput))
         readDigitalInputs(track, values, trackState);
     return *this;
 }
 
 IOCard& Opto22AC28Base::updateOutputs(const IOTrack& track, const long* const values,
                                       long& trackState) {
-    if (track.hasPointOfType('U'))
+    if (track.hasPointOfType(IOTrack::AnalogOutput))
         writeAnalogOutputs(track, values, trackState);
-    else if (track.hasPointOfType('O'))
+    else if (track.hasPointOfType(IOTrack::DigitalOutput))
         writeDigitalOutputs(track, values, trackState);
     return *this;
 }

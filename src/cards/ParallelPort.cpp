@@ -72,8 +72,8 @@ ParallelPort::ParallelPort(unsigned short baseIOPort) : IOCard("LPT"), baseIOPor
 ParallelPort::~ParallelPort() noexcept(false) {}
 
 IOCard& ParallelPort::addTrack(IOTrack& track) {
-    if (track.hasPointOfType('U') || track.hasPointOfType('A') || track.hasPointOfType('C') ||
-        track.hasPointOfType('R'))
+    if (track.hasPointOfType(IOTrack::AnalogOutput) || track.hasPointOfType(IOTrack::AnalogInput) ||
+        track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
         throw std::logic_error("ParallelPort:  does not support analog I/O and counters.");
     // Every track covers the whole port; its starting point means nothing.
     if (track.numberOfPoints() != trackPoints)
@@ -99,7 +99,7 @@ IOCard& ParallelPort::addTrack(IOTrack& track) {
 }
 
 IOCard& ParallelPort::updateInputs(const IOTrack& track, long* values, long&) {
-    if (!track.hasPointOfType('I'))
+    if (!track.hasPointOfType(IOTrack::DigitalInput))
         return *this;
     unsigned int bits = 0;
     unsigned int i = controlPoint;
@@ -121,7 +121,7 @@ IOCard& ParallelPort::updateInputs(const IOTrack& track, long* values, long&) {
 }
 
 IOCard& ParallelPort::updateOutputs(const IOTrack& track, const long* const values, long&) {
-    if (!track.hasPointOfType('O'))
+    if (!track.hasPointOfType(IOTrack::DigitalOutput))
         return *this;
     const unsigned int data = DigitalBank::pack(values) & DigitalBank::outputMask(track, 0);
     IOPort(baseIOPort_ + dataRegister, true).writeChar(static_cast<char>(~data));

@@ -150,6 +150,15 @@ TEST(ParallelPortBios, DriverErrorsComeThroughAndLeaveNothingMapped) {
     s.machine.faults().unmapRefused = true;
     TAVEX_EXPECT_THROW_TEXT(ParallelPort card, std::runtime_error,
                             "OS Interface: can not release physical memory block.");
+
+    // Under the 9x family a refused mapping has no address: the BIOS table
+    // is never read through a null window.
+    Scene nine;
+    nine.machine.setPlatformId(Machine::PlatformWin32Windows);
+    nine.machine.faults().dpmiRefuses = true;
+    TAVEX_EXPECT_THROW_TEXT(ParallelPort card, std::runtime_error, text);
+    TAVEX_EXPECT_THROW_TEXT(ParallelPort card(static_cast<unsigned short>(base)),
+                            std::runtime_error, text);
 }
 
 TEST_F(ParallelPortTrackTest, RefusedTracksInTheOrderTheyAreChecked) {

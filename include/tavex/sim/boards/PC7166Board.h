@@ -124,8 +124,13 @@ public:
     bool counting(unsigned channel) const { return multiplier(channel) != 0; }
     std::uint8_t status(unsigned channel) const;
 
-    // Every command byte written to the channel, in order.
+    // The command bytes written to the channel, in order: the first
+    // CommandLogSize since power-up or the last clearCommands; commandCount
+    // counts them all.
+    enum { CommandLogSize = 256 };
     const std::vector<std::uint8_t>& commands(unsigned channel) const;
+    unsigned long commandCount(unsigned channel) const;
+    PC7166Board& clearCommands(unsigned channel);
     unsigned masterResets(unsigned channel) const;
     unsigned latches(unsigned channel) const;     // CNTR -> OL
     unsigned loads(unsigned channel) const;       // PR -> CNTR
@@ -147,6 +152,7 @@ private:
         std::uint8_t icr, ocr, qr, status;
         long long position;
         std::vector<std::uint8_t> commands;
+        unsigned long commandCount;
         unsigned masterResets, latches, loads, reads, writes;
     };
 
