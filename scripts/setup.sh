@@ -9,7 +9,10 @@
 #           cross build)
 #   cross   the Windows cross build and its test runs: MinGW-w64 for i686
 #           and x86_64, and Wine with its 32-bit and 64-bit parts
-#           (wine32:i386, wine64)
+#           (wine32:i386, wine64).  wine32:i386 installs on a host that
+#           cannot run 32-bit programs too: no install script of it or of
+#           what it pulls in depends on running one.  scripts/cross.sh then
+#           builds the i686 tests and leaves out their runs.
 #   bench   Google Benchmark, for the bench preset
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
