@@ -1,16 +1,3 @@
-# Cross build for Windows with MinGW-w64 (Debian: g++-mingw-w64-*).
-# The -posix compilers: their libstdc++ has std::mutex and std::thread,
-# which GoogleTest needs; the -win32 ones of GCC 12 do not.
-set(CMAKE_SYSTEM_NAME Windows)
+# Windows 64-bit cross build: see mingw-common.cmake.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Test programs run under Wine (ctest --preset mingw-*).
-include(${CMAKE_CURRENT_LIST_DIR}/wine-emulator.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
