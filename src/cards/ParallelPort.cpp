@@ -72,8 +72,7 @@ ParallelPort::ParallelPort(unsigned short baseIOPort) : IOCard("LPT"), baseIOPor
 ParallelPort::~ParallelPort() noexcept(false) {}
 
 IOCard& ParallelPort::addTrack(IOTrack& track) {
-    if (track.hasPointOfType(IOTrack::AnalogOutput) || track.hasPointOfType(IOTrack::AnalogInput) ||
-        track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
+    if (DigitalBank::hasAnalogOrCounterPoints(track))
         throw std::logic_error("ParallelPort:  does not support analog I/O and counters.");
     // Every track covers the whole port; its starting point means nothing.
     if (track.numberOfPoints() != trackPoints)

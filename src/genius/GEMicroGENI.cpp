@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "model/DigitalBank.h"
+#include "platform/BoardMemory.h"
 #include "platform/PollingWait.h"
 #include "tavex/platform/IOPort.h"
 #include "tavex/platform/OSInterface.h"
@@ -53,10 +54,6 @@ const char* const failedToInitialize = "GEMicroGENI: board failed to initialize"
 // Each condition holds while its status bit reads 0.
 bool statusHolds(unsigned int base, unsigned int bit) {
     return (static_cast<unsigned char>(IOPort(base + statusRegister, false).readChar()) & bit) == 0;
-}
-
-unsigned char byteAt(const PhysicalMemory& memory, unsigned long offset) {
-    return static_cast<unsigned char>(memory.readChar(offset));
 }
 
 template <class Done>

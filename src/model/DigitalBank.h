@@ -42,6 +42,14 @@ inline bool isDigital(const IOTrack& track, unsigned int first) {
     return true;
 }
 
+// True when the track has an analog or counter point anywhere ('U', 'A',
+// 'C', 'R'): cards that serve only digital points refuse such a track.
+inline bool hasAnalogOrCounterPoints(const IOTrack& track) {
+    return track.hasPointOfType(IOTrack::AnalogOutput) ||
+           track.hasPointOfType(IOTrack::AnalogInput) || track.hasPointOfType(IOTrack::Counter) ||
+           track.hasPointOfType(IOTrack::ReverseCounter);
+}
+
 // Bit j set when values[j] switches its point on.  A value keeps its 32-bit
 // meaning where long is wider: only its low 32 bits count.
 inline std::uint8_t pack(const long* values) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "model/DigitalBank.h"
+#include "platform/BoardMemory.h"
 #include "platform/PollingWait.h"
 #include "tavex/model/asString.h"
 #include "tavex/pci/PCIBus.h"
@@ -87,14 +88,6 @@ const unsigned long answerPollMs = 20;
 const unsigned long answerLimitMs = 30000;
 const unsigned long acknowledgePollMs = 20;
 const unsigned long acknowledgeLimitMs = 10000;
-
-unsigned char byteAt(const PhysicalMemory& memory, unsigned long offset) {
-    return static_cast<unsigned char>(memory.readChar(offset));
-}
-
-std::uint16_t wordAt(const PhysicalMemory& memory, unsigned long offset) {
-    return static_cast<std::uint16_t>(memory.readShort(offset));
-}
 
 const PCIDeviceInfo& findBoard(unsigned int cardIndex) {
     const PCIDeviceInfo* info = PCIBus::pciBus().getDeviceInfo(vendorId, deviceId, cardIndex);
@@ -309,8 +302,7 @@ SST5136PFBPCI& SST5136PFBPCI::configurationFromFlash() {
 }
 
 IOCard& SST5136PFBPCI::addTrack(IOTrack& track) {
-    if (track.hasPointOfType(IOTrack::AnalogOutput) || track.hasPointOfType(IOTrack::AnalogInput) ||
-        track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
+    if (DigitalBank::hasAnalogOrCounterPoints(track))
         throw std::logic_error(
             "SST-5136-PFB-PCI: Current implementation does not support analog I/O and counters.");
     const std::uint32_t points = track.numberOfPoints();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/DigitalBank.h"
+#include "platform/BoardMemory.h"
 #include "platform/PollingWait.h"
 #include "tavex/model/asString.h"
 #include "tavex/platform/FirmwareFileBuffer.h"
@@ -60,10 +61,6 @@ const unsigned long confirmationLimitMs = 6000;
 const unsigned long acknowledgeLimitMs = 2000;
 
 const unsigned int scannerRunning = 0x0004;
-
-unsigned char byteAt(const PhysicalMemory& memory, unsigned long offset) {
-    return static_cast<unsigned char>(memory.readChar(offset));
-}
 
 const char* responseText(int code) {
     switch (code) {
@@ -258,8 +255,7 @@ void AB1784Card::acknowledgeConfirmation() {
 }
 
 IOCard& AB1784Card::addTrack(IOTrack& track) {
-    if (track.hasPointOfType(IOTrack::AnalogOutput) || track.hasPointOfType(IOTrack::AnalogInput) ||
-        track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
+    if (DigitalBank::hasAnalogOrCounterPoints(track))
         throw std::logic_error(
             "AB1784KTx: Current implementation does not support analog I/O and counters.");
     const unsigned int points = track.numberOfPoints();
