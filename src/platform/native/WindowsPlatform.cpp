@@ -326,8 +326,8 @@ private:
 };
 
 // Both platforms are constant-initialised, so nativePlatform() is a single
-// load: cheaper than the guarded local static it replaces.  The OS calls of
-// both are the same, so an OSInterface that kept the probing one still works.
+// load with no initialisation guard.  The OS calls of both are the same, so
+// an OSInterface that kept the probing one still works.
 DirectPortPlatform directPorts;
 ProbingPortPlatform probingPorts;
 std::atomic<Platform*> nativeActive(&probingPorts);
