@@ -1,5 +1,5 @@
 // Native backend for Linux on a PC: "the driver" is /dev/mem, port I/O runs
-// after a lazy iopl(3).
+// after a lazy iopl(3).  /dev/mem is never mapped over System RAM.
 #if defined(__linux__)
 
 #include <fcntl.h>
@@ -11,8 +11,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <stdexcept>
+#include <string>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <sys/io.h>
@@ -20,6 +24,7 @@
 #endif
 
 #include "NativePlatform.h"
+#include "SystemRam.h"
 #include "platform/DriverRequest.h"
 
 namespace Tavex {
@@ -31,7 +36,7 @@ using DriverRequest::MapRequest;
 
 class LinuxPlatform : public Platform {
 public:
-    LinuxPlatform() : portRights_(Unknown) {}
+    LinuxPlatform() : portRights_(Unknown), systemRamRead_(false) {}
 
 #if defined(TAVEX_HAVE_PORT_IO)
     std::uint8_t inByte(std::uint16_t port) override { requirePortRights(); return inb(port); }
@@ -157,6 +162,8 @@ private:
         const std::uint64_t start = address & ~static_cast<std::uint64_t>(page - 1);
         const std::size_t lead = static_cast<std::size_t>(address - start);
         const std::size_t length = lead + request.length;
+        if (!mayMap(address, request.length, page))
+            return false;
         void* base = ::mmap(0, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
                             static_cast<off_t>(start));
         if (base == MAP_FAILED)
@@ -172,6 +179,24 @@ private:
         std::memcpy(out, &window, sizeof window);
         bytesReturned = sizeof window;
         return true;
+    }
+
+    // Read once, at the first map request.  A process that may open
+    // /dev/mem but not see the addresses in /proc/iomem (CAP_SYS_RAWIO
+    // without CAP_SYS_ADMIN) maps nothing: it cannot tell RAM from a board.
+    bool mayMap(std::uint64_t address, std::uint64_t length, std::uint64_t page) {
+        try {
+            if (!systemRamRead_) {
+                std::ifstream iomem("/proc/iomem");
+                const std::string text((std::istreambuf_iterator<char>(iomem)),
+                                       std::istreambuf_iterator<char>());
+                systemRam_ = SystemRam::fromIomem(text);
+                systemRamRead_ = true;
+            }
+        } catch (const std::exception&) {
+            return false;
+        }
+        return systemRam_.allowsMapping(address, length, page);
     }
 
     bool unmap(const void* in, unsigned long inSize) {
@@ -196,6 +221,8 @@ private:
 
     PortRights portRights_;
     std::map<void*, Mapping> mappings_;
+    SystemRam systemRam_;
+    bool systemRamRead_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Native backend for Windows: the kernel32 and advapi32 calls of the driver
-// link, port instructions executed in user mode, and the DPMI mapping of the
-// 9x family (32-bit x86 builds only).
+// link, port instructions executed in user mode once the process is known to
+// hold port rights, and the DPMI mapping of the 9x family (32-bit x86 builds
+// only).
 #if defined(_WIN32)
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -8,7 +9,9 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <stdexcept>
 
 #if defined(_MSC_VER)
 #include <intrin.h>
@@ -54,15 +57,10 @@ inline void portOutDword(std::uint16_t port, std::uint32_t value) {
 }
 #endif
 
+// The operating-system calls; the port instructions are left to the two
+// platforms below.
 class WindowsPlatform : public Platform {
 public:
-    std::uint8_t inByte(std::uint16_t port) override { return portInByte(port); }
-    std::uint16_t inWord(std::uint16_t port) override { return portInWord(port); }
-    std::uint32_t inDword(std::uint16_t port) override { return portInDword(port); }
-    void outByte(std::uint16_t port, std::uint8_t value) override { portOutByte(port, value); }
-    void outWord(std::uint16_t port, std::uint16_t value) override { portOutWord(port, value); }
-    void outDword(std::uint16_t port, std::uint32_t value) override { portOutDword(port, value); }
-
     bool getVersionEx(unsigned long& platformId) override {
         OSVERSIONINFOA version;
         ZeroMemory(&version, sizeof version);
@@ -193,12 +191,160 @@ void* WindowsPlatform::dpmiMapPhysical(unsigned long address, unsigned long size
 void* WindowsPlatform::dpmiMapPhysical(unsigned long, unsigned long) { return 0; }
 #endif
 
+// ---- port rights --------------------------------------------------------
+//
+// On the NT family a user-mode in/out runs only where the kernel has granted
+// the process port I/O (a driver that opens the I/O permission map, or a
+// platform that allows it); everywhere else the processor raises a
+// privileged-instruction fault, which would end the process.  A program
+// cannot ask for the right, so the first port access finds out whether it
+// holds it, by executing one harmless read under a vectored exception
+// handler that catches the fault of that one instruction.
+
+// The probe reads port 0x80, the POST diagnostic port: the BIOS writes its
+// checkpoint codes there while the PC starts, no board decodes it for
+// anything else, and a read of it changes nothing on any PC chipset.  The
+// probe takes port rights to be granted for the whole I/O space or not at
+// all: a driver that opened only a board's own ports would be taken for none.
+constexpr std::uint16_t probePort = 0x80;
+
+const char* const noPortRights =
+    "Tavex: port I/O is not permitted for this process (in/out refused; install the tavex.sys "
+    "driver or run on a platform that grants port I/O).";
+
+// Set only while the probe instruction runs, on the thread that runs it.
+volatile DWORD probingThread = 0;
+volatile LONG probeFaulted = 0;
+
+#if defined(_MSC_VER)
+__declspec(noinline) void probeRead() {
+    volatile std::uint8_t value = __inbyte(probePort);
+    (void)value;
+    _ReadWriteBarrier();
+}
+#else
+__attribute__((noinline)) void probeRead() {
+    __asm__ __volatile__("inb %0, %%al" : : "N"(probePort) : "eax", "memory");
+}
+#endif
+
+// Length of the probe's instruction at the faulting address, 0 when the
+// instruction there is not the probe's read of port 0x80: "in al, 0x80"
+// (E4 80) as written above, or "in al, dx" (EC) with DX = 0x80 where the
+// compiler puts the port in DX.
+unsigned probeInstructionLength(const EXCEPTION_POINTERS* info) {
+    const unsigned char* code =
+        static_cast<const unsigned char*>(info->ExceptionRecord->ExceptionAddress);
+#if defined(_WIN64)
+    const DWORD64 dx = info->ContextRecord->Rdx;
+#else
+    const DWORD dx = info->ContextRecord->Edx;
+#endif
+    if (code[0] == 0xE4 && code[1] == probePort)
+        return 2;
+    if (code[0] == 0xEC && (dx & 0xFFFF) == probePort)
+        return 1;
+    return 0;
+}
+
+// Handles the fault of the probe's instruction and nothing else: it notes
+// the fault and resumes after the instruction.  Whatever else faults is left
+// to the handlers that follow.
+LONG CALLBACK probeFault(EXCEPTION_POINTERS* info) {
+    const DWORD code = info->ExceptionRecord->ExceptionCode;
+    if (code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_ACCESS_VIOLATION)
+        return EXCEPTION_CONTINUE_SEARCH;
+    if (probingThread != GetCurrentThreadId())
+        return EXCEPTION_CONTINUE_SEARCH;
+    const unsigned length = probeInstructionLength(info);
+    if (length == 0)
+        return EXCEPTION_CONTINUE_SEARCH;
+    probeFaulted = 1;
+#if defined(_WIN64)
+    info->ContextRecord->Rip += length;
+#else
+    info->ContextRecord->Eip += length;
+#endif
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+typedef PVOID(WINAPI* AddHandler)(ULONG, PVECTORED_EXCEPTION_HANDLER);
+typedef ULONG(WINAPI* RemoveHandler)(PVOID);
+
+template <class Function>
+Function kernelEntry(const char* name) {
+    // Through a plain function pointer type: the entry's real type is given
+    // by Function, not by FARPROC.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
+bool probePortRights() {
+    // Vectored handlers came with the NT family (XP).  The 9x family has
+    // none, and there every program may execute in/out.  Looked up here so
+    // that the library still loads where they are missing.
+    const AddHandler add = kernelEntry<AddHandler>("AddVectoredExceptionHandler");
+    const RemoveHandler remove = kernelEntry<RemoveHandler>("RemoveVectoredExceptionHandler");
+    if (add == 0 || remove == 0)
+        return true;
+    void* const handler = add(1, probeFault);
+    if (handler == 0)
+        return false;   // the fault could not be caught: no in/out is risked
+    probeFaulted = 0;
+    probingThread = GetCurrentThreadId();
+    probeRead();
+    probingThread = 0;
+    remove(handler);
+    return probeFaulted == 0;
+}
+
+// The process holds port rights: a port access is its instruction and
+// nothing else.
+class DirectPortPlatform final : public WindowsPlatform {
+public:
+    std::uint8_t inByte(std::uint16_t port) override { return portInByte(port); }
+    std::uint16_t inWord(std::uint16_t port) override { return portInWord(port); }
+    std::uint32_t inDword(std::uint16_t port) override { return portInDword(port); }
+    void outByte(std::uint16_t port, std::uint8_t value) override { portOutByte(port, value); }
+    void outWord(std::uint16_t port, std::uint16_t value) override { portOutWord(port, value); }
+    void outDword(std::uint16_t port, std::uint32_t value) override { portOutDword(port, value); }
+};
+
+// The native platform until a port access has shown that the process holds
+// port rights; then the direct one takes its place.
+class ProbingPortPlatform final : public WindowsPlatform {
+public:
+    std::uint8_t inByte(std::uint16_t port) override { return granted().inByte(port); }
+    std::uint16_t inWord(std::uint16_t port) override { return granted().inWord(port); }
+    std::uint32_t inDword(std::uint16_t port) override { return granted().inDword(port); }
+    void outByte(std::uint16_t port, std::uint8_t value) override { granted().outByte(port, value); }
+    void outWord(std::uint16_t port, std::uint16_t value) override { granted().outWord(port, value); }
+    void outDword(std::uint16_t port, std::uint32_t value) override { granted().outDword(port, value); }
+
+private:
+    static Platform& granted();
+};
+
+// Both platforms are constant-initialised, so nativePlatform() is a single
+// load with no initialisation guard.  The OS calls of both are the same, so
+// an OSInterface that kept the probing one still works.
+DirectPortPlatform directPorts;
+ProbingPortPlatform probingPorts;
+std::atomic<Platform*> nativeActive(&probingPorts);
+
+Platform& ProbingPortPlatform::granted() {
+    // Probed once per process, the first thread to get here probing for all;
+    // a refusal stays, and every later access is refused with it.
+    static const bool rights = probePortRights();
+    if (!rights)
+        throw std::runtime_error(noPortRights);
+    nativeActive.store(&directPorts, std::memory_order_release);
+    return directPorts;
+}
+
 }  // namespace
 
-Platform& nativePlatform() {
-    static WindowsPlatform platform;
-    return platform;
-}
+Platform& nativePlatform() { return *nativeActive.load(std::memory_order_acquire); }
 
 }  // namespace detail
 }  // namespace Tavex
