@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "model/DigitalBank.h"
+#include "platform/BoardMemory.h"
 #include "tavex/platform/IOPort.h"
 #include "tavex/platform/PhysicalMemory.h"
 
@@ -37,7 +38,7 @@ const struct {
                     {"LPT2", 1}, {"lpt3", 2}, {"LPT3", 2}, {"lpt4", 3}, {"LPT4", 3}};
 
 std::uint16_t biosWord(const PhysicalMemory& bios, unsigned int printer) {
-    return static_cast<std::uint16_t>(bios.readShort(printerWords + 2 * printer));
+    return wordAt(bios, printerWords + 2 * printer);
 }
 
 }  // namespace
