@@ -82,7 +82,8 @@ boot() {
     touch "$log"
     tr -d '\r' <"$log" >"$log.text"
     # What the guest printed, without the kernel's own messages.
-    sed -n '/^tavex-guest-start/,$p' "$log.text" | grep -v '^\[ *[0-9]*\.[0-9]*\]' | sed 's/^/  /'
+    sed -n '/^tavex-guest-start/,$p' "$log.text" | grep -v '^\[ *[0-9]*\.[0-9]*\]' |
+        sed 's/^/  /' || true
 
     local verdict summary problem=""
     summary=$(sed -n 's/^guest: \(.*\)/\1/p' "$log.text" | tail -n 1)
@@ -98,7 +99,8 @@ boot() {
         # The bytes the guest printed reached the printer, in order.
         local sent got
         sent=$(sed -n 's/^printed: *//p' "$log.text" | tail -n 1)
-        got=$(od -An -v -tx1 "$work/lpt1.out" 2>/dev/null | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+        got=$(od -An -v -tx1 "$work/lpt1.out" 2>/dev/null | tr -s ' \n' ' ' |
+              sed 's/^ //; s/ $//' || true)
         echo "  printer received: ${got:-nothing}"
         if [ -z "$sent" ] || [ "$sent" != "$got" ]; then
             problem="the printer received \"${got:-nothing}\", the guest printed \"${sent:-nothing}\""
