@@ -52,9 +52,10 @@ if $instructions; then
     (cd "$dumps" && valgrind --tool=callgrind --dump-instr=no \
         "$OLDPWD/build/bench/bin/update_bench" --instructions=200 >/dev/null 2>&1)
     printf '%-28s %12s %12s %7s\n' "scene" "card" "hand" "ratio"
-    for dump in $(ls "$dumps"/callgrind.out.*.* | sort -t. -k4 -n); do
-        name=$(grep -a -m1 '^desc: Trigger: Client Request:' "$dump" | sed 's/^desc: Trigger: Client Request: //')
-        total=$(grep -a -m1 '^totals:' "$dump" | cut -d' ' -f2)
+    # callgrind.out.<pid>.<part>, in the order the batches ran
+    for dump in $(cd "$dumps" && ls callgrind.out.*.* | sort -t. -k4 -n); do
+        name=$(grep -a -m1 '^desc: Trigger: Client Request:' "$dumps/$dump" | sed 's/^desc: Trigger: Client Request: //')
+        total=$(grep -a -m1 '^totals:' "$dumps/$dump" | cut -d' ' -f2)
         echo "$name|$total"
     done | awk -F'|' '
         { scene = $1; sub(/ (card|hand)$/, "", scene); side = substr($1, length(scene) + 2)
