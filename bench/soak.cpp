@@ -74,9 +74,9 @@ int main(int argc, char** argv) {
         Rig rig;
         std::vector<std::unique_ptr<Scene> > scenes;
         unsigned points = 0, tracks = 0;
-        for (const SceneSpec& spec : soakScenes()) {
-            scenes.push_back(spec.make(rig));
-            std::printf("  %-20s %s\n", spec.card.c_str(), spec.track.c_str());
+        for (const ScenePlan& plan : soakScenes()) {
+            scenes.push_back(plan.make(rig));
+            std::printf("  %-20s %s\n", plan.card.c_str(), plan.track.c_str());
             points += scenes.back()->points();
             tracks += static_cast<unsigned>(scenes.back()->trackCount());
         }

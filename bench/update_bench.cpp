@@ -44,12 +44,12 @@ namespace {
 
 using namespace Bench;
 
-std::string label(const SceneSpec& spec) { return spec.card + "/" + std::to_string(spec.points); }
+std::string label(const ScenePlan& plan) { return plan.card + "/" + std::to_string(plan.points); }
 
 // One benchmark: a fresh machine and scene, the steady state timed.
-void run(benchmark::State& state, const SceneSpec& spec, bool hand) {
+void run(benchmark::State& state, const ScenePlan& plan, bool hand) {
     Rig rig;
-    std::unique_ptr<Scene> scene = spec.make(rig);
+    std::unique_ptr<Scene> scene = plan.make(rig);
     Scene& s = *scene;
     const Scan scan = scanOf(hand);
     s.stir(0);
@@ -119,9 +119,9 @@ std::string memoryText(const Checked& checked) {
     return checked.memoryRecorded ? std::to_string(checked.memory) : "-";
 }
 
-Checked check(const SceneSpec& spec) {
-    const Observation card = observe(spec, false);
-    const Observation hand = observe(spec, true);
+Checked check(const ScenePlan& plan) {
+    const Observation card = observe(plan, false);
+    const Observation hand = observe(plan, true);
     const std::string difference = Bench::difference(card, hand);
     Checked checked;
     checked.same = difference.empty();
@@ -132,23 +132,23 @@ Checked check(const SceneSpec& spec) {
     if (checked.same)
         std::printf("check %-28s same accesses and values as the hand loop "
                     "(a steady scan: %zu port, %s memory accesses)\n",
-                    label(spec).c_str(), checked.ports, memoryText(checked).c_str());
+                    label(plan).c_str(), checked.ports, memoryText(checked).c_str());
     else
-        std::printf("check %-28s DIFFERS: %s\n", label(spec).c_str(), difference.c_str());
+        std::printf("check %-28s DIFFERS: %s\n", label(plan).c_str(), difference.c_str());
     return checked;
 }
 
-int countInstructions(const std::vector<SceneSpec>& scenes, long scans) {
+int countInstructions(const std::vector<ScenePlan>& scenes, long scans) {
 #if defined(TAVEX_BENCH_CALLGRIND)
     if (!RUNNING_ON_VALGRIND)
         std::printf("--instructions: not under valgrind; nothing is counted\n");
-    for (const SceneSpec& spec : scenes) {
+    for (const ScenePlan& plan : scenes) {
         Rig rig;
-        std::unique_ptr<Scene> scene = spec.make(rig);
+        std::unique_ptr<Scene> scene = plan.make(rig);
         scene->stir(0);
         scene->scanCard();
         scene->scanHand();
-        const std::string card = label(spec) + " card", hand = label(spec) + " hand";
+        const std::string card = label(plan) + " card", hand = label(plan) + " hand";
         CALLGRIND_ZERO_STATS;
         for (long i = 0; i < scans; ++i)
             scene->scanCard();
@@ -213,24 +213,24 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
         return 2;
 
-    const std::vector<SceneSpec> scenes = benchmarkScenes();
+    const std::vector<ScenePlan> scenes = benchmarkScenes();
     if (instructions > 0)
         return countInstructions(scenes, instructions);
 
     bool failed = false;
     std::map<std::string, Checked> checked;
-    for (const SceneSpec& spec : scenes) {
-        checked[label(spec)] = check(spec);
-        failed = failed || !checked[label(spec)].same;
+    for (const ScenePlan& plan : scenes) {
+        checked[label(plan)] = check(plan);
+        failed = failed || !checked[label(plan)].same;
     }
     if (checkOnly)
         return failed ? 1 : 0;
 
-    for (const SceneSpec& spec : scenes)
+    for (const ScenePlan& plan : scenes)
         for (const bool hand : {false, true})
-            benchmark::RegisterBenchmark((label(spec) + (hand ? "/hand" : "/card")).c_str(),
-                                         [spec, hand](benchmark::State& state) {
-                                             run(state, spec, hand);
+            benchmark::RegisterBenchmark((label(plan) + (hand ? "/hand" : "/card")).c_str(),
+                                         [plan, hand](benchmark::State& state) {
+                                             run(state, plan, hand);
                                          })
                 ->Unit(benchmark::kNanosecond);
     Collector collector;
@@ -240,16 +240,16 @@ int main(int argc, char** argv) {
                 "card ns", "hand ns", "ratio", "ports", "memory", "allocs");
     std::map<std::string, std::vector<std::pair<double, double> > > costs;
     std::vector<std::string> order;
-    for (const SceneSpec& spec : scenes) {
-        const auto card = collector.results.find(label(spec) + "/card");
-        const auto hand = collector.results.find(label(spec) + "/hand");
+    for (const ScenePlan& plan : scenes) {
+        const auto card = collector.results.find(label(plan) + "/card");
+        const auto hand = collector.results.find(label(plan) + "/hand");
         if (card == collector.results.end() || hand == collector.results.end())
             continue;
-        const Checked& c = checked[label(spec)];
+        const Checked& c = checked[label(plan)];
         const Result& r = card->second;
         const Result& h = hand->second;
-        std::printf("%-20s %-36s %6u %9.1f %9.1f %6.3f %6g %7s %7g\n", spec.card.c_str(),
-                    spec.track.c_str(), spec.points, r.ns, h.ns, r.ns / h.ns, r.ports,
+        std::printf("%-20s %-36s %6u %9.1f %9.1f %6.3f %6g %7s %7g\n", plan.card.c_str(),
+                    plan.track.c_str(), plan.points, r.ns, h.ns, r.ns / h.ns, r.ports,
                     memoryText(c).c_str(), r.allocations);
         if (r.error || h.error) {
             std::printf("  FAILED: %s\n", (r.error ? r.message : h.message).c_str());
@@ -260,9 +260,9 @@ int main(int argc, char** argv) {
                         r.ports, h.ports, c.ports);
             failed = true;
         }
-        if (costs.count(spec.card) == 0)
-            order.push_back(spec.card);
-        costs[spec.card].push_back(std::make_pair(double(spec.points), r.ns));
+        if (costs.count(plan.card) == 0)
+            order.push_back(plan.card);
+        costs[plan.card].push_back(std::make_pair(double(plan.points), r.ns));
     }
     std::printf("\ncost of a card scan against its points (least squares line):\n");
     for (const std::string& card : order)

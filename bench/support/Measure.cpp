@@ -24,9 +24,9 @@ std::string text(const Tavex::Sim::Machine::Event& event) {
 
 }  // namespace
 
-Observation observe(const SceneSpec& spec, bool hand) {
+Observation observe(const ScenePlan& plan, bool hand) {
     Rig rig;
-    std::unique_ptr<Scene> scene = spec.make(rig);
+    std::unique_ptr<Scene> scene = plan.make(rig);
     const Scan scan = scanOf(hand);
     Observation seen;
     seen.windowed = scene->window() != 0;

@@ -50,7 +50,7 @@ struct Observation {
     std::size_t steadyMemory() const { return memory.back().size(); }
 };
 
-Observation observe(const SceneSpec& spec, bool hand);
+Observation observe(const ScenePlan& plan, bool hand);
 
 // Empty when card and hand did the same; otherwise the first difference.
 std::string difference(const Observation& card, const Observation& hand);

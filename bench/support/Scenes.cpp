@@ -590,8 +590,8 @@ private:
 };
 
 template <class S, class... Args>
-SceneSpec spec(const char* card, const std::string& track, unsigned points, Args... args) {
-    SceneSpec s;
+ScenePlan plan(const char* card, const std::string& track, unsigned points, Args... args) {
+    ScenePlan s;
     s.card = card;
     s.track = track;
     s.points = points;
@@ -697,56 +697,56 @@ unsigned Scene::points() const {
 
 // ---- the scenes --------------------------------------------------------------
 
-std::vector<SceneSpec> benchmarkScenes() {
-    std::vector<SceneSpec> scenes;
+std::vector<ScenePlan> benchmarkScenes() {
+    std::vector<ScenePlan> scenes;
     for (unsigned points : {8u, 16u, 24u})
-        scenes.push_back(spec<AC5Scene>("AC5Card", tracksOf(1, points) + ", I then O", points,
+        scenes.push_back(plan<AC5Scene>("AC5Card", tracksOf(1, points) + ", I then O", points,
                                         points));
     for (unsigned groups : {1u, 2u, 4u})
-        scenes.push_back(spec<PCI72xxScene>("PCI72xxCard",
+        scenes.push_back(plan<PCI72xxScene>("PCI72xxCard",
                                             tracksOf(groups, 24) + " (PCI-7296 groups)",
                                             24 * groups, groups));
-    scenes.push_back(spec<ParallelScene>("ParallelPort", tracksOf(1, 17) + ", data O, rest I", 17));
+    scenes.push_back(plan<ParallelScene>("ParallelPort", tracksOf(1, 17) + ", data O, rest I", 17));
     for (unsigned channels : {1u, 2u, 4u})
-        scenes.push_back(spec<PC7166Scene>("PC7166Card", tracksOf(1, channels) + ", C and R",
+        scenes.push_back(plan<PC7166Scene>("PC7166Card", tracksOf(1, channels) + ", C and R",
                                            channels, channels));
     for (unsigned points : {64u, 256u, 512u})
-        scenes.push_back(spec<AC28DigitalScene>("AC28Card", tracksOf(1, points) + " digital",
+        scenes.push_back(plan<AC28DigitalScene>("AC28Card", tracksOf(1, points) + " digital",
                                                 points, points));
     for (unsigned points : {16u, 128u, 512u})
-        scenes.push_back(spec<AC28AnalogScene>("AC28Card analog",
+        scenes.push_back(plan<AC28AnalogScene>("AC28Card analog",
                                                tracksOf(1, points) + ", 8 A + 8 U a brainboard",
                                                points, points, 0u));
     for (unsigned points : {64u, 256u, 1024u})
-        scenes.push_back(spec<AB1784Scene>("AB1784Card", tracksOf(1, points) + ", I then O",
+        scenes.push_back(plan<AB1784Scene>("AB1784Card", tracksOf(1, points) + ", I then O",
                                            points, points));
     for (unsigned points : {8u, 16u, 32u})
-        scenes.push_back(spec<GeniusScene>("GEMicroGENI", tracksOf(1, points) + " digital",
+        scenes.push_back(plan<GeniusScene>("GEMicroGENI", tracksOf(1, points) + " digital",
                                            points, true, points, 3u));
     for (unsigned points : {16u, 32u, 64u})
-        scenes.push_back(spec<GeniusScene>("GEMicroGENI analog",
+        scenes.push_back(plan<GeniusScene>("GEMicroGENI analog",
                                            tracksOf(1, points) + ", A then U", points, false,
                                            points, 9u));
     for (unsigned points : {64u, 256u, 1024u})
-        scenes.push_back(spec<ProfibusScene>("SST5136PFBPCI", tracksOf(1, points) + ", I then O",
+        scenes.push_back(plan<ProfibusScene>("SST5136PFBPCI", tracksOf(1, points) + ", I then O",
                                              points, points));
     return scenes;
 }
 
-std::vector<SceneSpec> soakScenes() {
+std::vector<ScenePlan> soakScenes() {
     // All on one rig: the analog brainboards behind the digital banks, built
     // after them, since every AC28 card pulses the brainboards' reset.
-    std::vector<SceneSpec> scenes;
-    scenes.push_back(spec<AC5Scene>("AC5Card", tracksOf(1, 24), 24, 24u));
-    scenes.push_back(spec<PCI72xxScene>("PCI72xxCard", tracksOf(4, 24), 96, 4u));
-    scenes.push_back(spec<ParallelScene>("ParallelPort", tracksOf(1, 17), 17));
-    scenes.push_back(spec<PC7166Scene>("PC7166Card", tracksOf(1, 4), 4, 4u));
-    scenes.push_back(spec<AC28DigitalScene>("AC28Card", tracksOf(1, 256) + " digital", 256, 256u));
-    scenes.push_back(spec<AC28AnalogScene>("AC28Card analog", tracksOf(1, 64), 64, 64u, 32u));
-    scenes.push_back(spec<AB1784Scene>("AB1784Card", tracksOf(1, 1024), 1024, 1024u));
-    scenes.push_back(spec<GeniusScene>("GEMicroGENI", tracksOf(1, 32) + " digital", 32, true, 32u, 3u));
-    scenes.push_back(spec<GeniusScene>("GEMicroGENI analog", tracksOf(1, 64), 64, false, 64u, 9u));
-    scenes.push_back(spec<ProfibusScene>("SST5136PFBPCI", tracksOf(1, 1024), 1024, 1024u));
+    std::vector<ScenePlan> scenes;
+    scenes.push_back(plan<AC5Scene>("AC5Card", tracksOf(1, 24), 24, 24u));
+    scenes.push_back(plan<PCI72xxScene>("PCI72xxCard", tracksOf(4, 24), 96, 4u));
+    scenes.push_back(plan<ParallelScene>("ParallelPort", tracksOf(1, 17), 17));
+    scenes.push_back(plan<PC7166Scene>("PC7166Card", tracksOf(1, 4), 4, 4u));
+    scenes.push_back(plan<AC28DigitalScene>("AC28Card", tracksOf(1, 256) + " digital", 256, 256u));
+    scenes.push_back(plan<AC28AnalogScene>("AC28Card analog", tracksOf(1, 64), 64, 64u, 32u));
+    scenes.push_back(plan<AB1784Scene>("AB1784Card", tracksOf(1, 1024), 1024, 1024u));
+    scenes.push_back(plan<GeniusScene>("GEMicroGENI", tracksOf(1, 32) + " digital", 32, true, 32u, 3u));
+    scenes.push_back(plan<GeniusScene>("GEMicroGENI analog", tracksOf(1, 64), 64, false, 64u, 9u));
+    scenes.push_back(plan<ProfibusScene>("SST5136PFBPCI", tracksOf(1, 1024), 1024, 1024u));
     return scenes;
 }
 

@@ -122,7 +122,7 @@ private:
 
 // How a scene of one card is built: its card, the kind of track, and the
 // points it covers (the lengths a card allows; see Scenes.cpp).
-struct SceneSpec {
+struct ScenePlan {
     std::string card;    // class name
     std::string track;   // what the tracks are, in a few words
     unsigned points;
@@ -131,9 +131,9 @@ struct SceneSpec {
 
 // Every card, each at several track lengths, the card's 1024-point or
 // widest track last in its family.
-std::vector<SceneSpec> benchmarkScenes();
+std::vector<ScenePlan> benchmarkScenes();
 // One scene of every card, all on one rig, for the soak.
-std::vector<SceneSpec> soakScenes();
+std::vector<ScenePlan> soakScenes();
 
 }  // namespace Bench
 
