@@ -1,115 +1,273 @@
-// The cost of one scan (updateInputs + updateOutputs) on each card, on the
-// simulated machine.  Besides the time, every benchmark reports the port
-// accesses and the heap allocations of one scan; both are also checked, and
-// the benchmark fails when a scan allocates or touches more ports than the
-// card's update path should.
+// The cost of one scan (updateInputs of every track, then updateOutputs of
+// every track) of each card on the simulated machine, against a
+// hand-written loop that makes the same device accesses through the same
+// seam or on the same mapped window (support/Scenes.h).
+//
+// Before any timing, every scene is checked: a few scans of the card and of
+// the hand-written loop, each on a fresh machine, must make the same port
+// accesses (port, width, value, in order), the same accesses to the mapped
+// window (by offset, in order; recorded on Linux x86) and leave the client
+// the same values and track states.  Every benchmark then reports, per
+// scan, the port accesses and the heap allocations; the summary at the end
+// gives the time of card and hand side by side, their ratio, the accesses
+// per scan, and for each card the cost against the number of points.
+//
+// The program fails (exit status 1) when a check finds a difference, when
+// a scan allocates, or when card and hand differ in port accesses per scan.
+//
+//   update_bench [--check-only] [--instructions=N] [benchmark options]
+//
+// --check-only      the check and nothing else
+// --instructions=N  for valgrind --tool=callgrind: N scans of the card and N
+//                   of the hand loop of every scene, each batch dumped as its
+//                   own profile named "<card>/<points> card|hand"; no timing
 #include <benchmark/benchmark.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "support/AllocationCounter.h"
-#include "tavex/tavex.h"
-#include "tavex/sim/Machine.h"
-#include "tavex/sim/PCIHostBridge.h"
-#include "tavex/sim/boards/AB1784KTxBoard.h"
-#include "tavex/sim/boards/AC5Board.h"
-#include "tavex/sim/boards/PCI72xxBoard.h"
+#include "Measure.h"
+#include "Scenes.h"
 
+// Set by the build where valgrind's header is installed.
+#if defined(TAVEX_BENCH_CALLGRIND)
+#include <valgrind/callgrind.h>
+#endif
 
 namespace {
 
-using namespace Tavex;
+using namespace Bench;
 
-// Runs scans of the tracks and reports per-scan port accesses and
-// allocations; expectedPorts is what the card's update path may do.
-void scan(benchmark::State& state, Sim::Machine& machine, std::vector<IOTrack*> tracks,
-          unsigned long expectedPorts) {
-    machine.setTracing(false);
-    const unsigned long portsBefore = machine.portAccessCount();
-    const AllocationCounter::Window allocations;
-    unsigned long scans = 0;
-    for (auto _ : state) {
-        for (IOTrack* track : tracks) {
-            track->updateInputs();
-            track->updateOutputs();
-        }
-        ++scans;
-    }
-    const double ports = double(machine.portAccessCount() - portsBefore) / double(scans);
-    const double allocated = double(allocations.allocated()) / double(scans);
+std::string label(const ScenePlan& plan) { return plan.card + "/" + std::to_string(plan.points); }
+
+// One benchmark: a fresh machine and scene, the steady state timed.
+void run(benchmark::State& state, const ScenePlan& plan, bool hand) {
+    Rig rig;
+    std::unique_ptr<Scene> scene = plan.make(rig);
+    Scene& s = *scene;
+    const Scan scan = scanOf(hand);
+    s.stir(0);
+    (s.*scan)();
+    const Meter meter(rig.machine);
+    for (auto _ : state)
+        (s.*scan)();
+    const double scans = static_cast<double>(state.iterations());
+    const double ports = static_cast<double>(meter.ports()) / scans;
+    const std::size_t allocations = meter.allocations();
     state.counters["ports/scan"] = ports;
-    state.counters["allocs/scan"] = allocated;
-    if (allocated != 0 || ports != double(expectedPorts))
-        state.SkipWithError("the update path allocated or made unexpected port accesses");
+    state.counters["allocs/scan"] = static_cast<double>(allocations) / scans;
+    if (allocations != 0)
+        state.SkipWithError("a scan allocated");
 }
 
-void DummyScan(benchmark::State& state) {
-    Sim::ScopedMachine machine;
-    DummyCard card;
-    IOTrack track(card, 0, "IIIIOOOOAAAAUUUU");
-    scan(state, machine, {&track}, 0);
-}
-BENCHMARK(DummyScan);
+struct Result {
+    double ns = 0;   // CPU time per scan, the least of the repetitions
+    double ports = 0;
+    double allocations = 0;
+    bool error = false;
+    std::string message;
+};
 
-// 24 points over three ports: one mixed port (read and written), one
-// input port (read), one output port (written).
-void AC5Scan(benchmark::State& state) {
-    Sim::ScopedMachine machine;
-    machine.add<Sim::AC5Board>(0x300);
-    AC5Card card(0x300);
-    IOTrack track(card, 0, "IIIIOOOOIIIIIIIIOOOOOOOO");
-    scan(state, machine, {&track}, 4);
-}
-BENCHMARK(AC5Scan);
-
-// Two groups of a PCI-7248: the input group reads A, B and C; the mixed
-// group reads B and C and writes A and C.
-void PCI7248Scan(benchmark::State& state) {
-    Sim::ScopedMachine machine;
-    Sim::PCIHostBridge& bridge = machine.add<Sim::PCIHostBridge>(Sim::PCIHostBridge::Mechanism1);
-    machine.add<Sim::PCI72xxBoard>(bridge, 0, 5, 0, Sim::PCI72xxBoard::PCI7248, 0xD000);
-    PCI72xxCard card;
-    IOTrack inputs(card, 0, std::string(24, 'I').c_str());
-    IOTrack outputs(card, 1, (std::string(8, 'O') + std::string(8, 'I') +
-                              std::string(4, 'I') + std::string(4, 'O')).c_str());
-    scan(state, machine, {&inputs, &outputs}, 3 + 4);
-}
-BENCHMARK(PCI7248Scan);
-
-// Eight banks of inputs and eight of outputs on a running scanner: shared
-// memory only, no port access at all.
-void AB1784Scan(benchmark::State& state) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / "tavex-bench-ktx";
-    fs::create_directories(dir);
-    const std::vector<std::uint8_t> clrram(64, 0x11), loadpcl(256, 0x22), scanner(5000, 0x33);
-    auto write = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    };
-    write("clrram.bin", clrram);
-    write("loadpcl.bin", loadpcl);
-    write("scanner.bin", scanner);
-    {
-        Sim::ScopedMachine machine;
-        Sim::AB1784KTxBoard& board = machine.add<Sim::AB1784KTxBoard>(0xD0000);
-        board.setProtocolImages(clrram, loadpcl, scanner);
-        const std::string prefix = dir.string() + char(fs::path::preferred_separator);
-        AB1784Card card(0xD0000, prefix.c_str(), 0xFE);
-        IOTrack inputs(card, 0, std::string(64, 'I').c_str());
-        IOTrack outputs(card, 8, std::string(64, 'O').c_str());
-        scan(state, machine, {&inputs, &outputs}, 0);
+// The console table as usual, and every run kept for the summary.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration)
+                continue;
+            const std::string name = run.run_name.function_name;
+            const bool first = results.count(name) == 0;
+            Result& result = results[name];
+            const double ns = run.GetAdjustedCPUTime();
+            if (first || ns < result.ns)
+                result.ns = ns;
+            if (run.error_occurred) {
+                result.error = true;
+                result.message = run.error_message;
+            }
+            const auto ports = run.counters.find("ports/scan");
+            if (ports != run.counters.end())
+                result.ports = ports->second.value;
+            const auto allocations = run.counters.find("allocs/scan");
+            if (allocations != run.counters.end())
+                result.allocations = std::max(result.allocations, allocations->second.value);
+        }
     }
-    fs::remove_all(dir);
+    std::map<std::string, Result> results;
+};
+
+struct Checked {
+    bool same = false;
+    std::size_t ports = 0;
+    std::size_t memory = 0;
+    bool windowed = false;
+    bool memoryRecorded = false;
+};
+
+// Accesses to the mapped window in a steady scan: none without a window,
+// unknown where they cannot be recorded.
+std::string memoryText(const Checked& checked) {
+    if (!checked.windowed)
+        return "0";
+    return checked.memoryRecorded ? std::to_string(checked.memory) : "-";
 }
-BENCHMARK(AB1784Scan);
+
+Checked check(const ScenePlan& plan) {
+    const Observation card = observe(plan, false);
+    const Observation hand = observe(plan, true);
+    const std::string difference = Bench::difference(card, hand);
+    Checked checked;
+    checked.same = difference.empty();
+    checked.ports = card.steadyPorts();
+    checked.memory = card.steadyMemory();
+    checked.windowed = card.windowed;
+    checked.memoryRecorded = card.memoryRecorded;
+    if (checked.same)
+        std::printf("check %-28s same accesses and values as the hand loop "
+                    "(a steady scan: %zu port, %s memory accesses)\n",
+                    label(plan).c_str(), checked.ports, memoryText(checked).c_str());
+    else
+        std::printf("check %-28s DIFFERS: %s\n", label(plan).c_str(), difference.c_str());
+    return checked;
+}
+
+int countInstructions(const std::vector<ScenePlan>& scenes, long scans) {
+#if defined(TAVEX_BENCH_CALLGRIND)
+    if (!RUNNING_ON_VALGRIND)
+        std::printf("--instructions: not under valgrind; nothing is counted\n");
+    for (const ScenePlan& plan : scenes) {
+        Rig rig;
+        std::unique_ptr<Scene> scene = plan.make(rig);
+        scene->stir(0);
+        scene->scanCard();
+        scene->scanHand();
+        const std::string card = label(plan) + " card", hand = label(plan) + " hand";
+        CALLGRIND_ZERO_STATS;
+        for (long i = 0; i < scans; ++i)
+            scene->scanCard();
+        CALLGRIND_DUMP_STATS_AT(card.c_str());
+        for (long i = 0; i < scans; ++i)
+            scene->scanHand();
+        CALLGRIND_DUMP_STATS_AT(hand.c_str());
+    }
+    return 0;
+#else
+    (void)scenes;
+    (void)scans;
+    std::fprintf(stderr, "update_bench: built without valgrind/callgrind.h\n");
+    return 2;
+#endif
+}
+
+// Least squares line through (points, ns), and the largest relative
+// distance of a measured point from it.
+void printSlope(const std::string& card, const std::vector<std::pair<double, double> >& points) {
+    if (points.size() < 2) {
+        std::printf("  %-20s one track shape only\n", card.c_str());
+        return;
+    }
+    double mx = 0, my = 0;
+    for (const auto& p : points) {
+        mx += p.first;
+        my += p.second;
+    }
+    mx /= points.size();
+    my /= points.size();
+    double sxy = 0, sxx = 0;
+    for (const auto& p : points) {
+        sxy += (p.first - mx) * (p.second - my);
+        sxx += (p.first - mx) * (p.first - mx);
+    }
+    const double slope = sxy / sxx;
+    const double intercept = my - slope * mx;
+    double worst = 0;
+    for (const auto& p : points)
+        worst = std::max(worst, std::fabs(p.second - (intercept + slope * p.first)) / p.second);
+    std::printf("  %-20s %8.2f ns + %7.3f ns a point; farthest measurement %4.1f%% off the line\n",
+                card.c_str(), intercept, slope, 100 * worst);
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    bool checkOnly = false;
+    long instructions = 0;
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--check-only") == 0)
+            checkOnly = true;
+        else if (std::strncmp(argv[i], "--instructions=", 15) == 0)
+            instructions = std::atol(argv[i] + 15);
+        else
+            rest.push_back(argv[i]);
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
+        return 2;
+
+    const std::vector<ScenePlan> scenes = benchmarkScenes();
+    if (instructions > 0)
+        return countInstructions(scenes, instructions);
+
+    bool failed = false;
+    std::map<std::string, Checked> checked;
+    for (const ScenePlan& plan : scenes) {
+        checked[label(plan)] = check(plan);
+        failed = failed || !checked[label(plan)].same;
+    }
+    if (checkOnly)
+        return failed ? 1 : 0;
+
+    for (const ScenePlan& plan : scenes)
+        for (const bool hand : {false, true})
+            benchmark::RegisterBenchmark((label(plan) + (hand ? "/hand" : "/card")).c_str(),
+                                         [plan, hand](benchmark::State& state) {
+                                             run(state, plan, hand);
+                                         })
+                ->Unit(benchmark::kNanosecond);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+
+    std::printf("\n%-20s %-36s %6s %9s %9s %6s %6s %7s %7s\n", "card", "tracks", "points",
+                "card ns", "hand ns", "ratio", "ports", "memory", "allocs");
+    std::map<std::string, std::vector<std::pair<double, double> > > costs;
+    std::vector<std::string> order;
+    for (const ScenePlan& plan : scenes) {
+        const auto card = collector.results.find(label(plan) + "/card");
+        const auto hand = collector.results.find(label(plan) + "/hand");
+        if (card == collector.results.end() || hand == collector.results.end())
+            continue;
+        const Checked& c = checked[label(plan)];
+        const Result& r = card->second;
+        const Result& h = hand->second;
+        std::printf("%-20s %-36s %6u %9.1f %9.1f %6.3f %6g %7s %7g\n", plan.card.c_str(),
+                    plan.track.c_str(), plan.points, r.ns, h.ns, r.ns / h.ns, r.ports,
+                    memoryText(c).c_str(), r.allocations);
+        if (r.error || h.error) {
+            std::printf("  FAILED: %s\n", (r.error ? r.message : h.message).c_str());
+            failed = true;
+        }
+        if (r.ports != h.ports || r.ports != static_cast<double>(c.ports)) {
+            std::printf("  FAILED: port accesses per scan: card %g, hand %g, checked %zu\n",
+                        r.ports, h.ports, c.ports);
+            failed = true;
+        }
+        if (costs.count(plan.card) == 0)
+            order.push_back(plan.card);
+        costs[plan.card].push_back(std::make_pair(double(plan.points), r.ns));
+    }
+    std::printf("\ncost of a card scan against its points (least squares line):\n");
+    for (const std::string& card : order)
+        printSlope(card, costs[card]);
+    std::printf("\n%s\n", failed ? "FAILED" : "all checks passed: no allocation, the same "
+                                              "accesses as the hand loops");
+    return failed ? 1 : 0;
+}

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [qemu]   (default: native cross)
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu]   (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -14,6 +14,8 @@
 #           what it pulls in depends on running one.  scripts/cross.sh then
 #           builds the i686 tests and leaves out their runs.
 #   bench   Google Benchmark, for the bench preset
+#   callgrind  valgrind, for instruction counts of the benchmarks
+#           (scripts/bench.sh --instructions)
 #   qemu    the emulated PC of scripts/qemu-test.sh: QEMU's x86 machines, a
 #           Debian kernel for the guest, a static busybox for its init, and
 #           cpio to pack the initramfs
@@ -34,8 +36,10 @@ for group in "${groups[@]}"; do
         cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;
+        callgrind) wanted+=(valgrind) ;;
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, qemu)" >&2; exit 2 ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu)" >&2
+           exit 2 ;;
     esac
 done
 

@@ -186,10 +186,11 @@ void Opto22AC28Base::forEachBrainboard(const IOTrack& track, long& trackState,
 }
 
 void Opto22AC28Base::readAnalogInputs(const IOTrack& track, long* values, long& trackState) {
+    const char* const letters = pointTypes(track);
     forEachBrainboard(track, trackState, [&](IOPort& command, unsigned bank, unsigned first) {
         const IOPort data(baseIOPort_ + bank, false);
         for (unsigned c = 0; c < brainboardChannels && first + c < track.numberOfPoints(); ++c) {
-            if (track.pointType(first + c) != IOTrack::AnalogInput)
+            if (letters[first + c] != IOTrack::AnalogInput)
                 continue;
             command.writeChar(static_cast<char>(2 * c));
             const unsigned int low = static_cast<unsigned char>(data.readChar());
@@ -202,10 +203,11 @@ void Opto22AC28Base::readAnalogInputs(const IOTrack& track, long* values, long& 
 
 void Opto22AC28Base::writeAnalogOutputs(const IOTrack& track, const long* const values,
                                         long& trackState) {
+    const char* const letters = pointTypes(track);
     forEachBrainboard(track, trackState, [&](IOPort& command, unsigned bank, unsigned first) {
         IOPort data(baseIOPort_ + bank, true);
         for (unsigned c = 0; c < brainboardChannels && first + c < track.numberOfPoints(); ++c) {
-            if (track.pointType(first + c) != IOTrack::AnalogOutput)
+            if (letters[first + c] != IOTrack::AnalogOutput)
                 continue;
             command.writeChar(static_cast<char>(2 * c));
             data.writeChar(analogLow(values[first + c]));

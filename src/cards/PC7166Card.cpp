@@ -22,7 +22,7 @@ const std::uint32_t countMask = 0xFFFFFF;
 const std::uint32_t countRange = 0x1000000;
 const std::int32_t halfRange = 0x800000;
 
-bool isCounter(IOTrack::PointTypes type) {
+bool isCounter(char type) {
     return type == IOTrack::Counter || type == IOTrack::ReverseCounter;
 }
 
@@ -90,8 +90,9 @@ IOCard& PC7166Card::reset() {
 
 IOCard& PC7166Card::updateInputs(const IOTrack& track, long* values, long&) {
     const unsigned int first = track.startingPoint();
+    const char* const letters = pointTypes(track);
     for (unsigned int p = 0; p < track.numberOfPoints(); ++p) {
-        const IOTrack::PointTypes type = track.pointType(p);
+        const char type = letters[p];
         if (!isCounter(type))
             continue;
         Channel& channel = channels_[first + p];
@@ -121,8 +122,9 @@ IOCard& PC7166Card::updateInputs(const IOTrack& track, long* values, long&) {
 
 IOCard& PC7166Card::updateOutputs(const IOTrack& track, const long* const values, long&) {
     const unsigned int first = track.startingPoint();
+    const char* const letters = pointTypes(track);
     for (unsigned int p = 0; p < track.numberOfPoints(); ++p) {
-        const IOTrack::PointTypes type = track.pointType(p);
+        const char type = letters[p];
         if (!isCounter(type))
             continue;
         // Only a count the client changed since the last update is loaded.

@@ -101,9 +101,10 @@ IOCard& ParallelPort::addTrack(IOTrack& track) {
 IOCard& ParallelPort::updateInputs(const IOTrack& track, long* values, long&) {
     if (!track.hasPointOfType(IOTrack::DigitalInput))
         return *this;
+    const char* const letters = pointTypes(track);
     unsigned int bits = 0;
     unsigned int i = controlPoint;
-    if (track.pointType(controlPoint) == IOTrack::DigitalInput)
+    if (letters[controlPoint] == IOTrack::DigitalInput)
         bits = static_cast<unsigned char>(
                    IOPort(baseIOPort_ + controlRegister, false).readChar()) ^ controlStraight;
     else
@@ -114,7 +115,7 @@ IOCard& ParallelPort::updateInputs(const IOTrack& track, long* values, long&) {
                 IOPort(baseIOPort_ + statusRegister, false).readChar());
             bits = ~((status ^ statusInverted) >> firstStatusBit) & 0xFF;
         }
-        if (track.pointType(i) == IOTrack::DigitalInput)
+        if (letters[i] == IOTrack::DigitalInput)
             values[i] = static_cast<long>(bits & 1);
     }
     return *this;
@@ -123,13 +124,14 @@ IOCard& ParallelPort::updateInputs(const IOTrack& track, long* values, long&) {
 IOCard& ParallelPort::updateOutputs(const IOTrack& track, const long* const values, long&) {
     if (!track.hasPointOfType(IOTrack::DigitalOutput))
         return *this;
-    const unsigned int data = DigitalBank::pack(values) & DigitalBank::outputMask(track, 0);
+    const char* const letters = pointTypes(track);
+    const unsigned int data = DigitalBank::packOutputs(letters, values);
     IOPort(baseIOPort_ + dataRegister, true).writeChar(static_cast<char>(~data));
-    if (track.pointType(controlPoint) == IOTrack::DigitalInput)
+    if (letters[controlPoint] == IOTrack::DigitalInput)
         return *this;
     unsigned int control = 0;
     for (unsigned int j = 0; j < controlPoints; ++j)
-        if (track.pointType(controlPoint + j) == IOTrack::DigitalOutput &&
+        if (letters[controlPoint + j] == IOTrack::DigitalOutput &&
             static_cast<std::uint32_t>(values[controlPoint + j]) != 0)
             control |= 1u << j;
     // Bits 4 to 7 (interrupt enable, data direction) go out as 0.

@@ -270,21 +270,17 @@ GEMicroGENI& GEMicroGENI::readDigitalInputs(const IOTrack& track, long* values, 
     const unsigned int station = track.startingPoint();
     const unsigned char* masks = outputMasks_ + masksPerStation * station;
     const unsigned long block = inputBlock(station);
-    for (unsigned int i = 0; i < track.numberOfPoints() / DigitalBank::points; ++i) {
-        long bits[DigitalBank::points];
-        DigitalBank::unpack(byteAt(memory_, block + i), bits);
-        long* bank = values + i * DigitalBank::points;
-        for (unsigned int j = 0; j < DigitalBank::points; ++j)
-            if ((masks[i] >> j & 1u) == 0)
-                bank[j] = bits[j];
-    }
+    for (unsigned int i = 0; i < track.numberOfPoints() / DigitalBank::points; ++i)
+        DigitalBank::unpackExcept(byteAt(memory_, block + i), masks[i],
+                                  values + i * DigitalBank::points);
     return *this;
 }
 
 GEMicroGENI& GEMicroGENI::readAnalogInputs(const IOTrack& track, long* values, long&) {
+    const char* const letters = pointTypes(track);
     const unsigned long block = inputBlock(track.startingPoint());
     for (unsigned int p = 0; p < track.numberOfPoints(); ++p)
-        if (track.pointType(p) == IOTrack::AnalogInput)
+        if (letters[p] == IOTrack::AnalogInput)
             values[p] = analogInput(static_cast<std::uint16_t>(memory_.readShort(block + 2 * p)));
     return *this;
 }
@@ -306,9 +302,10 @@ GEMicroGENI& GEMicroGENI::writeDigitalOutputs(const IOTrack& track, const long* 
 
 GEMicroGENI& GEMicroGENI::writeAnalogOutputs(const IOTrack& track, const long* const values,
                                              long&) {
+    const char* const letters = pointTypes(track);
     const unsigned long block = outputBlock(track.startingPoint());
     for (unsigned int p = 0; p < track.numberOfPoints(); ++p)
-        if (track.pointType(p) == IOTrack::AnalogOutput)
+        if (letters[p] == IOTrack::AnalogOutput)
             memory_.writeShort(block + 2 * p, analogOutput(values[p]));
     return *this;
 }

@@ -66,6 +66,34 @@ inline void unpack(unsigned int bits, long* values) {
         values[j] = static_cast<long>((bits >> j) & 1u);
 }
 
+// values[j] = bit j of the byte, except where bit j of keep is set: those
+// values stay as they are.
+inline void unpackExcept(unsigned int bits, unsigned int keep, long* values) {
+    for (unsigned int j = 0; j < points; ++j)
+        if ((keep >> j & 1u) == 0)
+            values[j] = static_cast<long>((bits >> j) & 1u);
+}
+
+// pack(values) & outputMask(...) in one pass, for a card that keeps no
+// masks of its own; letters are the bank's eight letters (IOCard::pointTypes
+// of the track, from the bank's first point): bit j set when letters[j] is a
+// digital output and values[j] switches it on.
+inline std::uint8_t packOutputs(const char* letters, const long* values) {
+    unsigned int bits = 0;
+    for (unsigned int j = 0; j < points; ++j)
+        if (letters[j] == IOTrack::DigitalOutput && static_cast<std::uint32_t>(values[j]) != 0)
+            bits |= 1u << j;
+    return static_cast<std::uint8_t>(bits);
+}
+
+// values[j] = bit j of the byte where letters[j] is a digital input; the
+// other values stay as they are.
+inline void unpackInputs(const char* letters, unsigned int bits, long* values) {
+    for (unsigned int j = 0; j < points; ++j)
+        if (letters[j] == IOTrack::DigitalInput)
+            values[j] = static_cast<long>((bits >> j) & 1u);
+}
+
 }  // namespace DigitalBank
 }  // namespace Tavex
 

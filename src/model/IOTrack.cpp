@@ -44,10 +44,8 @@ const long& IOTrack::operator[](unsigned int index) const {
     return values_[index];
 }
 
-IOTrack::PointTypes IOTrack::pointType(unsigned int index) const {
-    if (index >= numberOfPoints_)
-        throw std::range_error("IOTrack::pointType (..) Invalid io point number");
-    return static_cast<PointTypes>(pointTypes_[index]);
+void IOTrack::throwPointTypeRange() {
+    throw std::range_error("IOTrack::pointType (..) Invalid io point number");
 }
 
 bool IOTrack::hasPointOfType(char type) const {

@@ -363,15 +363,11 @@ IOCard& SST5136PFBPCI::updateInputs(const IOTrack& track, long* values, long& tr
     if (!locateSlaveData(track, IOTrack::DigitalInput, inputDataField, inputArea_, first,
                          trackState))
         return *this;
+    const char* const letters = pointTypes(track);
     const unsigned int bytes = track.numberOfPoints() / DigitalBank::points;
     for (unsigned int i = 0; i < bytes; ++i) {
-        long bits[DigitalBank::points];
-        DigitalBank::unpack(byteAt(memory_, first + i), bits);
-        for (unsigned int j = 0; j < DigitalBank::points; ++j) {
-            const unsigned int point = i * DigitalBank::points + j;
-            if (track.pointType(point) == IOTrack::DigitalInput)
-                values[point] = bits[j];
-        }
+        const unsigned int point = i * DigitalBank::points;
+        DigitalBank::unpackInputs(letters + point, byteAt(memory_, first + i), values + point);
     }
     return *this;
 }
@@ -382,12 +378,12 @@ IOCard& SST5136PFBPCI::updateOutputs(const IOTrack& track, const long* const val
     if (!locateSlaveData(track, IOTrack::DigitalOutput, outputDataField, outputArea_, first,
                          trackState))
         return *this;
+    const char* const letters = pointTypes(track);
     const unsigned int bytes = track.numberOfPoints() / DigitalBank::points;
     for (unsigned int i = 0; i < bytes; ++i) {
         const unsigned int point = i * DigitalBank::points;
-        const unsigned int bits =
-            DigitalBank::pack(values + point) & DigitalBank::outputMask(track, point);
-        memory_.writeChar(first + i, static_cast<char>(bits));
+        memory_.writeChar(first + i, static_cast<char>(DigitalBank::packOutputs(letters + point,
+                                                                                values + point)));
     }
     return *this;
 }

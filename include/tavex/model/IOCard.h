@@ -35,6 +35,11 @@ protected:
                                   long& trackState) = 0;
     virtual IOCard& addTrack(IOTrack& track) = 0;
 
+    // The track's letters, one per point (numberOfPoints of them), for an
+    // update path that looks at them point by point: no call and no range
+    // check per point, as there is none to make once the track is built.
+    static const char* pointTypes(const IOTrack& track);
+
 private:
     IOCard(const IOCard&);
     IOCard& operator=(const IOCard&);

@@ -28,7 +28,12 @@ public:
     long& operator[](unsigned int index);
     const long& operator[](unsigned int index) const;
 
-    PointTypes pointType(unsigned int index) const;
+    // Inline: cards look at letters on their update paths.
+    PointTypes pointType(unsigned int index) const {
+        if (index >= numberOfPoints_)
+            throwPointTypeRange();
+        return static_cast<PointTypes>(pointTypes_[index]);
+    }
     bool hasPointOfType(char type) const;
 
     unsigned int numberOfPoints() const { return numberOfPoints_; }
@@ -40,6 +45,9 @@ public:
     IOTrack& updateOutputs();
 
 private:
+    friend class IOCard;
+    [[noreturn]] static void throwPointTypeRange();
+
     IOTrack(const IOTrack&);
     IOTrack& operator=(const IOTrack&);
 
@@ -50,6 +58,8 @@ private:
     IOCard& card_;
     long trackState_;
 };
+
+inline const char* IOCard::pointTypes(const IOTrack& track) { return track.pointTypes_; }
 
 }  // namespace Tavex
 

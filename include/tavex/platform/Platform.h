@@ -43,8 +43,14 @@ public:
     virtual void*  dpmiMapPhysical(unsigned long address,
                                    unsigned long size) = 0;                 // 9x; 0 on failure
 
-    static Platform& current();             // the installed platform, else the native one
+    // The installed platform, else the native one.  Inline: every port
+    // access of a card asks for it.
+    static Platform& current() { return installed_ != 0 ? *installed_ : native(); }
     static Platform* install(Platform* p);  // returns the previously installed one (0 = native)
+
+private:
+    static Platform& native();
+    static Platform* installed_;
 };
 
 }  // namespace Tavex
