@@ -44,6 +44,12 @@ const char* const exitCodes =
     "  3  read, write: done, but the track state is not 0 (2: card or network\n"
     "     down, 3: station, slave or module not answering)\n";
 
+const char* const trackSyntax =
+    "TRACK is START:LETTERS: the starting point (decimal or 0x hex, in the card's\n"
+    "own unit: port, group, bank, channel, station, or slave * 0x10000 + byte)\n"
+    "and one letter per point: I digital input, O digital output, A analog input,\n"
+    "U analog output, C counter, R reverse counter, N not used.\n";
+
 const char* const simNote =
     "run on the demo plant, a simulated PC with one board of every kind, instead of "
     "this PC's hardware";
@@ -238,12 +244,7 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
                  "tavex");
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("tavex ") + TAVEX_VERSION);
-    app.footer(std::string("CARD is one of:\n") + cardSyntax() +
-               "TRACK is START:LETTERS: the starting point (decimal or 0x hex, in the card's\n"
-               "own unit: port, group, bank, channel, station, or slave * 0x10000 + byte)\n"
-               "and one letter per point: I digital input, O digital output, A analog input,\n"
-               "U analog output, C counter, R reverse counter, N not used.\n\n" +
-               exitCodes);
+    app.footer(std::string("CARD is one of:\n") + cardSyntax() + trackSyntax + "\n" + exitCodes);
 
     bool numeric = false, verbose = false, pciSim = false;
     CLI::App* pci = app.add_subcommand("pci", "list the PCI functions that the library's scan finds");
@@ -251,6 +252,7 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
     pci->add_flag("-v,--verbose", verbose,
                   "also base address registers, interrupt line and subsystem IDs");
     pci->add_flag("--sim", pciSim, simNote);
+    pci->footer(exitCodes);
 
     TrackCommand readArgs, writeArgs, watchArgs;
     CLI::App* read = app.add_subcommand("read", "build the card and a track, read its inputs once");
@@ -261,24 +263,31 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
                  "redrawn in place, elsewhere one line per scan");
     for (auto& [command, args] : {std::pair<CLI::App*, TrackCommand*>{read, &readArgs},
                                   {write, &writeArgs}, {watch, &watchArgs}}) {
-        command->add_option("CARD", args->card, "the card, e.g. ac5:0x300")->required();
-        command->add_option("TRACK", args->track, "the track, e.g. 0:IIIIIIII")->required();
+        command->add_option("CARD", args->card, "the card, e.g. ac5:0x300")->required()->type_name("");
+        command->add_option("TRACK", args->track, "the track, e.g. 0:IIIIIIII")
+            ->required()
+            ->type_name("");
         if (command == write)
             command->add_option("VALUES", args->values,
                                 "one value per point, separated by commas, e.g. 1,0,0,1 "
                                 "(decimal or 0x hex, negative allowed; inputs are ignored)")
-                ->required();
+                ->required()
+                ->type_name("");
         command->add_flag("--sim", args->sim, simNote);
-        command->footer(std::string("CARD is one of:\n") + cardSyntax());
+        command->footer(std::string("CARD is one of:\n") + cardSyntax() + trackSyntax + "\n" +
+                        exitCodes);
     }
-    watch->add_option("--rate", watchArgs.rate, "scans per second (default 10)");
-    watch->add_option("--count", watchArgs.count, "stop after N scans (default: go on until stopped)");
+    watch->add_option("--rate", watchArgs.rate, "scans per second (default 10)")->type_name("HZ");
+    watch->add_option("--count", watchArgs.count, "stop after N scans (default: go on until stopped)")
+        ->type_name("N");
 
     std::string seconds = "6";
     CLI::App* demo = app.add_subcommand(
         "demo", "run a bottling line on the demo plant, a simulated PC with one board of every "
                 "kind, and show every track; it ends by itself");
-    demo->add_option("--seconds", seconds, "how long, in seconds of plant time (default 6)");
+    demo->add_option("--seconds", seconds, "how long, in seconds of plant time (default 6)")
+        ->type_name("N");
+    demo->footer(exitCodes);
 
     // A mistyped subcommand would otherwise be reported as a missing one.
     if (argc > 1 && argv[1][0] != '-') {
