@@ -14,7 +14,7 @@
 //                  0xD0000; stations 3 (inputs and outputs) and 9 (analog)
 //   1784-KTx       memory 0xC8000; its protocol files are stand-ins that the
 //                  plant writes to a scratch folder of its own
-//                  (firmwarePath()); racks at banks 0-7
+//                  (firmwarePath())
 //   PCI, mechanism #1: 00:00.0 host bridge, 00:01.0 ISA bridge with its IDE
 //                  function 00:01.1, 00:0b.0 PCI-7248 (registers at 0xE000),
 //                  00:0c.0 5136-PFB-PCI (memory 0xFEA00000), already running
