@@ -13,7 +13,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 echo "== install into a scratch prefix"
 cmake --install "$build" --prefix "$scratch/prefix" >"$scratch/install.log"
-for f in include/tavex/tavex.h include/tavex/sim/Machine.h \
+for f in include/tavex/tavex.h include/tavex/sim/Machine.h bin/tavex \
          lib/cmake/Tavex/TavexConfig.cmake lib/pkgconfig/tavex.pc lib/pkgconfig/tavex_sim.pc; do
     [ -e "$scratch/prefix/$f" ] || { echo "package-check: $f not installed" >&2; exit 1; }
 done
@@ -21,6 +21,12 @@ if find "$scratch/prefix/include" -name '*.h' -exec grep -l '"model/\|"platform/
     echo "package-check: an installed header includes an internal one" >&2
     exit 1
 fi
+
+echo "== the installed tool"
+LD_LIBRARY_PATH="$scratch/prefix/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+    "$scratch/prefix/bin/tavex" --help >"$scratch/tool-help.txt" ||
+    { cat "$scratch/tool-help.txt"; echo "package-check: bin/tavex --help failed" >&2; exit 1; }
+head -n 1 "$scratch/tool-help.txt"
 
 echo "== a client project against the installed package"
 cmake -S packaging/consumer -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$scratch/prefix" \
@@ -39,7 +45,7 @@ echo "== the Debian package"
 deb=$(ls "$scratch"/deb/*.deb)
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Depends\):/  \1:/p'
 dpkg -x "$deb" "$scratch/root"
-for f in usr/include/tavex/tavex.h usr/lib/libtavex.so usr/lib/libtavex_sim.a \
+for f in usr/include/tavex/tavex.h usr/bin/tavex usr/lib/libtavex.so usr/lib/libtavex_sim.a \
          usr/lib/cmake/Tavex/TavexConfig.cmake usr/lib/pkgconfig/tavex.pc; do
     [ -e "$scratch/root/$f" ] || { echo "package-check: $f not in the package" >&2; exit 1; }
 done

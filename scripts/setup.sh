@@ -6,7 +6,10 @@
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
-#           cross build)
+#           cross build), CLI11 for the tavex tool's options (libcli11-dev,
+#           header-only, also used by the cross build), and libpci with the
+#           PCI ID database for the names that tavex pci prints (libpci-dev,
+#           pci.ids)
 #   cross   the Windows cross build and its test runs: MinGW-w64 for i686
 #           and x86_64, and Wine with its 32-bit and 64-bit parts
 #           (wine32:i386, wine64).  wine32:i386 installs on a host that
@@ -32,7 +35,8 @@ wanted=()
 need_i386=false
 for group in "${groups[@]}"; do
     case "$group" in
-        native) wanted+=(cmake make g++ libgtest-dev googletest pkg-config) ;;
+        native) wanted+=(cmake make g++ libgtest-dev googletest pkg-config
+                         libcli11-dev libpci-dev pci.ids) ;;
         cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;
