@@ -23,7 +23,8 @@ std::string programFolder() {
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-InstallerRun installer(const std::string& arguments) {
+ProgramRun runBeside(const std::string& program, const std::string& arguments) {
+    ProgramRun run = {false, 0, std::string()};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, 0, TRUE};
     HANDLE readEnd, writeEnd;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
@@ -38,17 +39,17 @@ InstallerRun installer(const std::string& arguments) {
     startup.hStdError = writeEnd;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process;
-    std::string line = "\"" + programFolder() + "tavex-driver.exe\" " + arguments;
+    std::string line = "\"" + programFolder() + program + "\" " + arguments;
     std::vector<char> commandLine(line.begin(), line.end());
     commandLine.push_back('\0');
     if (!CreateProcessA(0, &commandLine[0], 0, 0, TRUE, 0, 0, 0, &startup, &process)) {
+        run.exitCode = GetLastError();
         CloseHandle(readEnd);
         CloseHandle(writeEnd);
-        throw std::runtime_error("cannot start tavex-driver.exe");
+        return run;
     }
     CloseHandle(writeEnd);
-
-    InstallerRun run;
+    run.started = true;
     char buffer[512];
     DWORD got;
     while (ReadFile(readEnd, buffer, sizeof buffer, &got, 0) && got > 0)
@@ -61,6 +62,13 @@ InstallerRun installer(const std::string& arguments) {
     std::string::size_type cr;
     while ((cr = run.output.find('\r')) != std::string::npos)
         run.output.erase(cr, 1);
+    return run;
+}
+
+ProgramRun installer(const std::string& arguments) {
+    ProgramRun run = runBeside("tavex-driver.exe", arguments);
+    if (!run.started)
+        throw std::runtime_error("cannot start tavex-driver.exe");
     return run;
 }
 

@@ -27,12 +27,16 @@ const ULONG mapCode = 0x80002000UL;
 const ULONG unmapCode = 0x80002004UL;
 const ULONG addressSize = sizeof(void*);
 
-// tavex-driver.exe beside this program, with its exit status and output.
-struct InstallerRun {
+// A program beside this one, run to its end: whether it started, its exit
+// status and its output.
+struct ProgramRun {
+    bool started;
     DWORD exitCode;
     std::string output;
 };
-InstallerRun installer(const std::string& arguments);
+ProgramRun runBeside(const std::string& program, const std::string& arguments);
+// tavex-driver.exe
+ProgramRun installer(const std::string& arguments);
 
 // The folder this program lies in, with a trailing backslash.
 std::string programFolder();

@@ -27,16 +27,16 @@ class DriverEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         writeList(usualList());
-        InstallerRun removed = installer("remove");
+        ProgramRun removed = installer("remove");
         ASSERT_EQ(0u, removed.exitCode) << removed.output;
-        InstallerRun installed = installer("install \"" + programFolder() + "tavex-test.sys\"");
+        ProgramRun installed = installer("install \"" + programFolder() + "tavex-test.sys\"");
         ASSERT_EQ(0u, installed.exitCode) << installed.output;
     }
     void TearDown() override {
         // The library's handle goes first: a driver stops once nothing
         // has its device open.
         Tavex::Platform::install(0);
-        InstallerRun removed = installer("remove");
+        ProgramRun removed = installer("remove");
         EXPECT_EQ(0u, removed.exitCode) << removed.output;
         deleteList();
     }
@@ -88,7 +88,7 @@ TEST(DriverService, TheLibraryStartsItAndASecondStartIsRefusedAsAlreadyRunning) 
 
     Tavex::OSInterface& os = Tavex::OSInterface::osinterface();
     EXPECT_TRUE(os.isUnderNt());
-    InstallerRun status = installer("status");
+    ProgramRun status = installer("status");
     EXPECT_EQ(0u, status.exitCode);
     EXPECT_NE(std::string::npos, status.output.find("installed and running, started on demand"))
         << status.output;
@@ -116,7 +116,7 @@ TEST(DriverService, TheInstallerRefusesWhatItCannotDo) {
         {"install C:\\nowhere\\tavex.sys", 1, "there is no driver file C:\\nowhere\\tavex.sys"},
     };
     for (const Case& c : cases) {
-        InstallerRun run = installer(c.arguments);
+        ProgramRun run = installer(c.arguments);
         EXPECT_EQ(c.exitCode, run.exitCode) << c.arguments;
         EXPECT_NE(std::string::npos, run.output.find(c.says)) << c.arguments << ": " << run.output;
     }
@@ -233,6 +233,20 @@ TEST_F(DriverTest, EveryOtherRequestIsRefusedWithItsStatus) {
         EXPECT_EQ(hex(c.status), hex(reply.status)) << c.what;
         EXPECT_EQ(0xA5, out[0]) << c.what << ": the reply buffer was written";
     }
+}
+
+// On 64-bit Windows a 32-bit process sends and receives 4-byte addresses
+// and gets windows its addresses reach (tests-driver/wow64-client.c).
+TEST_F(DriverTest, AThirtyTwoBitProcessGetsFourByteAddressesAndLowWindows) {
+    if (sizeof(void*) == 4)
+        GTEST_SKIP() << "a 32-bit driver: this program is the 32-bit client";
+    const char* const client = "tavex_driver_wow64_client.exe";
+    if (GetFileAttributesA((programFolder() + client).c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << client << " was not built (no i686 compiler)";
+    ProgramRun run = runBeside(client, hex(standInBase) + " " + hex(standInSize));
+    if (!run.started)
+        GTEST_SKIP() << "this system cannot start a 32-bit program (error " << run.exitCode << ")";
+    EXPECT_EQ(0u, run.exitCode) << run.output;
 }
 
 // ---- the physical memory list ---------------------------------------------
@@ -413,12 +427,12 @@ TEST_F(DriverTest, ClosingAHandleUnmapsEveryWindowItStillHas) {
 // second load creates them again.
 TEST(DriverUnload, TheDriverUnloadsCleanlyAndLoadsAgain) {
     Tavex::Platform::install(0);  // the library closes its handle
-    InstallerRun removed = installer("remove");
+    ProgramRun removed = installer("remove");
     ASSERT_EQ(0u, removed.exitCode) << removed.output;
     EXPECT_EQ(3u, installer("status").exitCode);
     EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice());
 
-    InstallerRun installed = installer("install \"" + programFolder() + "tavex-test.sys\"");
+    ProgramRun installed = installer("install \"" + programFolder() + "tavex-test.sys\"");
     ASSERT_EQ(0u, installed.exitCode) << installed.output;
     Tavex::OSInterface::osinterface();
     Device device;
