@@ -66,7 +66,6 @@ typedef struct Mapping {
     PEPROCESS process; /* referenced */
     PVOID view;
     ULONG_PTR window;
-    ULONG length;
 } Mapping;
 
 /* What a handle (file object) holds: FileObject->FsContext. */
@@ -80,14 +79,14 @@ typedef struct PhysicalSource {
     HANDLE section;
     ULONGLONG base;    /* physical address of the section's first byte */
     ULONGLONG end;     /* and of the first byte past it */
-    ULONG granularity; /* view offsets are multiples of it */
+    ULONG granularity; /* where its views may start */
     ULONG protection;
 } PhysicalSource;
 
 static PhysicalSource source;
 
 #if defined(TAVEX_STANDIN_BASE)
-/* Views of a paged section start on 64 KiB of it, so the range must too. */
+/* Views of a paged section start on 64 KiB of it: so does the range. */
 typedef char standInOn64KiB[TAVEX_STANDIN_BASE % 0x10000 == 0 ? 1 : -1];
 #endif
 static PDEVICE_OBJECT device;
@@ -109,7 +108,7 @@ static NTSTATUS openSource(void) {
                              PAGE_READWRITE, SEC_COMMIT, NULL);
     source.base = TAVEX_STANDIN_BASE;
     source.end = (ULONGLONG)TAVEX_STANDIN_BASE + TAVEX_STANDIN_SIZE;
-    source.granularity = 0x10000; /* views of a paged section start on 64 KiB */
+    source.granularity = 0x10000;
     source.protection = PAGE_READWRITE;
     if (NT_SUCCESS(status))
         report("test build: a paged section stands in for 0x%I64X-0x%I64X\n", source.base,
@@ -296,16 +295,29 @@ static NTSTATUS refuseMap(const MapRequest* r, const char* why, NTSTATUS status)
     return status;
 }
 
+/* Refuses physical memory [first, end) when it overlaps system RAM or
+ * when the list of RAM cannot be read. */
+static NTSTATUS refuseRam(const MapRequest* r, ULONGLONG first, ULONGLONG end) {
+    BOOLEAN ram;
+    NTSTATUS status = overlapsRam(first, end, &ram);
+    if (!NT_SUCCESS(status))
+        return refuseMap(r, "the physical memory list cannot be read", status);
+    if (ram) {
+        report("physical memory 0x%I64X-0x%I64X overlaps system RAM\n", first, end - 1);
+        return refuseMap(r, "it would show system RAM", STATUS_CONFLICTING_ADDRESSES);
+    }
+    return STATUS_SUCCESS;
+}
+
 static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
     const ULONG replySize = addressSize(irp);
     MapRequest request;
-    ULONGLONG start, end, first, last;
+    ULONGLONG start, end, first, last, viewFirst;
     LARGE_INTEGER offset;
     SIZE_T viewSize;
     PVOID view = NULL;
     HANDLE process;
     Mapping* mapping;
-    BOOLEAN ram;
     NTSTATUS status;
 
     if (inSize != sizeof request || outSize != replySize) {
@@ -323,16 +335,12 @@ static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
     if (end > ADDRESS_LIMIT)
         return refuseMap(&request, "the range wraps past 4 GiB", STATUS_INTEGER_OVERFLOW);
 
-    /* What the view will show: whole pages, from a multiple of the
-     * section's granularity. */
+    /* A view shows whole pages, from where the section's views may start. */
     first = start & ~(ULONGLONG)(source.granularity - 1);
     last = ((end + PAGE_SIZE - 1) & ~(ULONGLONG)(PAGE_SIZE - 1)) - 1;
-
-    status = overlapsRam(first, last + 1, &ram);
+    status = refuseRam(&request, first, last + 1);
     if (!NT_SUCCESS(status))
-        return refuseMap(&request, "the physical memory list cannot be read", status);
-    if (ram)
-        return refuseMap(&request, "it overlaps system RAM", STATUS_CONFLICTING_ADDRESSES);
+        return status;
     if (first < source.base || last >= source.end)
         return refuseMap(&request, "outside the memory this driver maps",
                          STATUS_INVALID_PARAMETER_1);
@@ -352,23 +360,29 @@ static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
      * addresses can carry. */
     status = ZwMapViewOfSection(source.section, process, &view, replySize == 4 ? 1 : 0, 0, &offset,
                                 &viewSize, ViewUnmap, 0, source.protection);
-    if (NT_SUCCESS(status) &&
-        ((ULONGLONG)offset.QuadPart + source.base < first ||
-         (ULONGLONG)offset.QuadPart + source.base + viewSize - 1 > last)) {
-        /* The system widened the view beyond the pages checked above. */
-        ZwUnmapViewOfSection(process, view);
-        status = STATUS_CONFLICTING_ADDRESSES;
-    }
-    ZwClose(process);
     if (!NT_SUCCESS(status)) {
+        ZwClose(process);
         ExFreePoolWithTag(mapping, TAVEX_TAG);
         return refuseMap(&request, "the view cannot be mapped", status);
     }
+    /* Should the system start the view lower or end it later than asked,
+     * what it shows beyond the pages checked above must not be RAM
+     * either. */
+    viewFirst = source.base + (ULONGLONG)offset.QuadPart;
+    if (viewFirst < first || viewFirst + viewSize - 1 > last) {
+        status = refuseRam(&request, viewFirst, viewFirst + viewSize);
+        if (!NT_SUCCESS(status)) {
+            ZwUnmapViewOfSection(process, view);
+            ZwClose(process);
+            ExFreePoolWithTag(mapping, TAVEX_TAG);
+            return status;
+        }
+    }
+    ZwClose(process);
 
     ObReferenceObject(mapping->process);
     mapping->view = view;
-    mapping->window = (ULONG_PTR)view + (ULONG_PTR)(start - source.base - offset.QuadPart);
-    mapping->length = request.length;
+    mapping->window = (ULONG_PTR)view + (ULONG_PTR)(start - viewFirst);
     KeWaitForSingleObject(&lock, Executive, KernelMode, FALSE, NULL);
     InsertTailList(&handle->mappings, &mapping->link);
     KeReleaseMutex(&lock, FALSE);
@@ -447,7 +461,8 @@ static NTSTATUS NTAPI dispatchClose(PDEVICE_OBJECT deviceObject, PIRP irp) {
     Handle* handle = file->FsContext;
     (void)deviceObject;
     if (handle) {
-        releaseAll(handle); /* none left after cleanup; in case there was none */
+        /* A map that was still running when the last handle went. */
+        releaseAll(handle);
         file->FsContext = NULL;
         ExFreePoolWithTag(handle, TAVEX_TAG);
     }
