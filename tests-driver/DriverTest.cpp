@@ -3,6 +3,7 @@
 // started by the library, and every request through DeviceIoControl.  The
 // tests share one service and run in the order written.
 #include <aclapi.h>
+#include <setupapi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -440,6 +441,43 @@ TEST(DriverUnload, TheDriverUnloadsCleanlyAndLoadsAgain) {
     void* window = 0;
     EXPECT_EQ(hex(STATUS_SUCCESS), hex(map(device, standInBase, 0x10, &window).status));
     EXPECT_EQ(hex(STATUS_SUCCESS), hex(unmap(device, window).status));
+}
+
+// The INF installs the driver (the real one, tavex.sys) and removes it.
+// Under Wine that driver does not load: there is no physical memory to
+// open, and it fails closed, so the library finds no device.
+TEST(DriverUnload, TheInfInstallsAndRemovesTheDriver) {
+    Tavex::Platform::install(0);
+    ProgramRun removed = installer("remove");
+    ASSERT_EQ(0u, removed.exitCode) << removed.output;
+    const std::string inf = programFolder() + "tavex.inf";
+    char systemFolder[MAX_PATH];
+    GetSystemDirectoryA(systemFolder, sizeof systemFolder);
+    const std::string installed = std::string(systemFolder) + "\\drivers\\tavex.sys";
+
+    InstallHinfSectionA(0, 0, ("DefaultInstall 132 " + inf).c_str(), 0);
+    ProgramRun status = installer("status");
+    EXPECT_EQ(0u, status.exitCode);
+    EXPECT_NE(std::string::npos, status.output.find("installed and stopped, started on demand"))
+        << status.output;
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(installed.c_str()));
+    InstallHinfSectionA(0, 0, ("DefaultUninstall 132 " + inf).c_str(), 0);
+    EXPECT_EQ(3u, installer("status").exitCode);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(installed.c_str()));
+
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        return;
+    // (Wine keeps the image of a driver that did not load open: its file
+    // stays until Wine's driver host ends.)
+    InstallHinfSectionA(0, 0, ("DefaultInstall 132 " + inf).c_str(), 0);
+    try {
+        Tavex::OSInterface::osinterface();
+        ADD_FAILURE() << "the real driver loaded under Wine";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ("OS Interface: can not open tavex.sys driver.", e.what());
+    }
+    InstallHinfSectionA(0, 0, ("DefaultUninstall 132 " + inf).c_str(), 0);
+    EXPECT_EQ(3u, installer("status").exitCode);
 }
 
 int main(int argc, char** argv) {

@@ -349,7 +349,8 @@ static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
     if (!mapping)
         return refuseMap(&request, "no memory", STATUS_INSUFFICIENT_RESOURCES);
     mapping->process = IoGetRequestorProcess(irp);
-    status = openProcess(mapping->process, &process);
+    status = mapping->process ? openProcess(mapping->process, &process)
+                              : STATUS_INVALID_DEVICE_REQUEST; /* no process sent it */
     if (!NT_SUCCESS(status)) {
         ExFreePoolWithTag(mapping, TAVEX_TAG);
         return refuseMap(&request, "the requesting process cannot be opened", status);
