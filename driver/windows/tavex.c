@@ -83,12 +83,12 @@ typedef struct PhysicalSource {
     ULONG protection;
 } PhysicalSource;
 
-static PhysicalSource source;
-
 #if defined(TAVEX_STANDIN_BASE)
 /* Views of a paged section start on 64 KiB of it: so does the range. */
 typedef char standInOn64KiB[TAVEX_STANDIN_BASE % 0x10000 == 0 ? 1 : -1];
 #endif
+
+static PhysicalSource source;
 static PDEVICE_OBJECT device;
 static KMUTEX lock; /* guards every Handle's list */
 
