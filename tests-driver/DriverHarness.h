@@ -1,0 +1,87 @@
+// What the driver tests share: the installer, the device, raw requests with
+// their NTSTATUS, and the physical memory list in the registry.  Runs under
+// Wine (or on a Windows test machine) as an Administrator.
+#ifndef TAVEX_TESTS_DRIVER_DRIVERHARNESS_H
+#define TAVEX_TESTS_DRIVER_DRIVERHARNESS_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#define WIN32_NO_STATUS
+#include <windows.h>
+#include <winternl.h>
+#undef WIN32_NO_STATUS
+#include <ntstatus.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace DriverHarness {
+
+// The physical range the test build's section stands in for.
+const std::uint32_t standInBase = TAVEX_STANDIN_BASE;
+const std::uint32_t standInSize = TAVEX_STANDIN_SIZE;
+
+const ULONG mapCode = 0x80002000UL;
+const ULONG unmapCode = 0x80002004UL;
+const ULONG addressSize = sizeof(void*);
+
+// A program beside this one, run to its end: whether it started, its exit
+// status and its output.
+struct ProgramRun {
+    bool started;
+    DWORD exitCode;
+    std::string output;
+};
+ProgramRun runBeside(const std::string& program, const std::string& arguments);
+// tavex-driver.exe
+ProgramRun installer(const std::string& arguments);
+
+// The folder this program lies in, with a trailing backslash.
+std::string programFolder();
+
+// "\\.\tavex", opened for reading and writing; INVALID_HANDLE_VALUE if not.
+HANDLE openDevice();
+
+// One request with its status and byte count, straight from the driver.
+struct Reply {
+    NTSTATUS status;
+    ULONG_PTR information;
+};
+Reply control(HANDLE device, ULONG code, const void* in, ULONG inSize, void* out, ULONG outSize);
+
+// The map request and the unmap request, as the library sends them.
+Reply map(HANDLE device, std::uint32_t address, std::uint32_t length, void** window,
+          std::uint32_t addressHigh = 0);
+Reply unmap(HANDLE device, void* window);
+
+// What the process's memory holds at an address: MEM_FREE, MEM_MAPPED, ...
+DWORD memoryType(const void* address);
+// Waits up to 5 s for an address to be unmapped; whether it was.
+bool becomesFree(const void* address);
+
+// The physical memory list as Windows writes it: the value ".Translated" of
+// HKLM\HARDWARE\RESOURCEMAP\System Resources\Physical Memory.
+struct Descriptor {
+    std::uint8_t type;    // 3 memory, 7 large memory, 1 port, ...
+    std::uint16_t flags;  // for large memory: 0x200 (40), 0x400 (48), 0x800 (64)
+    std::uint64_t start;
+    std::uint32_t length;
+};
+const std::uint8_t memory = 3;
+const std::uint8_t port = 1;
+const std::uint8_t largeMemory = 7;
+
+// A REG_RESOURCE_LIST of one full descriptor per element.
+std::vector<std::uint8_t> resourceList(const std::vector<std::vector<Descriptor> >& lists);
+// A PC with 1 GiB: RAM at 4 KiB-636 KiB and 1 MiB-1 GiB, none at the
+// stand-in range.
+std::vector<std::uint8_t> usualList();
+
+void writeList(const std::vector<std::uint8_t>& data, DWORD type = REG_RESOURCE_LIST);
+void deleteList();
+
+}  // namespace DriverHarness
+
+#endif
