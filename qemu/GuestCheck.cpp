@@ -6,6 +6,7 @@
 // or with what the hardware must answer.
 //
 //   tavex_guest_check --in-emulated-pc [--lpt=none|0xPORT] [--bridge] [--gap]
+//                     [--tool=PATH]
 //
 // It writes PCI command registers, the BIOS data area, a display's memory
 // and the parallel port: never run it on a real machine.  Without
@@ -19,12 +20,16 @@
 //                 and functions after the bridge on its own bus
 //   --gap         the scene has a multi-function device with a gap among
 //                 its functions
+//   --tool=PATH   the tavex tool: "tavex pci -n" must print the kernel's
+//                 functions (class, vendor, device, revision) in depth-first
+//                 order, and "tavex pci" their names from pci.ids
 //
 // One line per check ("check NAME: ok|FAILED|skipped: ..."), then
 // "guest: N checks passed, N failed, N skipped"; exit status 1 on failure.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -201,6 +206,8 @@ std::vector<IomemRange> iomem() {
 struct KernelFunction {
     unsigned bus = 0, slot = 0;
     unsigned vendor = 0, device = 0;
+    unsigned classCode = 0;  // base class, subclass, programming interface
+    unsigned revision = 0;
     std::string name;    // 0000:bb:dd.f
     std::string parent;  // the bridge it sits behind, or ""
     std::vector<std::uint8_t> config;
@@ -246,6 +253,8 @@ std::vector<KernelFunction> kernelFunctions() {
         const std::string path = std::string("/sys/bus/pci/devices/") + f.name;
         f.vendor = readHexFile(path + "/vendor");
         f.device = readHexFile(path + "/device");
+        f.classCode = readHexFile(path + "/class");
+        f.revision = readHexFile(path + "/revision");
         char* real = ::realpath(path.c_str(), 0);
         if (real != 0) {
             std::string dirName(real);
@@ -501,6 +510,254 @@ std::string checkPciLookup() {
     expect(PCIBus::pciBus().getDeviceInfo(0xFFFF, 0xFFFF, 0) == 0, "getDeviceInfo finds FFFF:FFFF");
     return std::to_string(found.size()) + " of " + hex(vendor, 4).substr(2) + ":" +
            hex(device, 4).substr(2) + " found by index in scan order";
+}
+
+// ---- the tavex tool ------------------------------------------------------------
+
+// What one run of the tool did.
+struct ToolRun {
+    std::string command;  // "tavex pci -n", for messages
+    std::string ending;   // "" when it exited with status 0, else how it ended
+    std::vector<std::string> lines;  // its standard output
+    std::string errors;              // its standard error
+};
+
+std::string readWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Runs the tool with these arguments, its standard output and error caught
+// in files under /tmp.
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& args) {
+    ToolRun run;
+    run.command = "tavex";
+    for (const std::string& arg : args)
+        run.command += " " + arg;
+    const std::string outPath = "/tmp/tavex-tool.out", errPath = "/tmp/tavex-tool.err";
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw Failure(std::string("cannot start ") + tool + ": " + std::strerror(errno));
+    if (child == 0) {
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+            ::_exit(126);
+        std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(0);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            throw Failure(std::string("waiting for ") + tool + ": " + std::strerror(errno));
+    if (WIFSIGNALED(status))
+        run.ending = "was killed by signal " + std::to_string(WTERMSIG(status));
+    else if (WEXITSTATUS(status) == 127)
+        run.ending = "could not be started (" + tool + " missing or its libraries)";
+    else if (WEXITSTATUS(status) != 0)
+        run.ending = "exited with status " + std::to_string(WEXITSTATUS(status));
+    std::istringstream out(readWhole(outPath));
+    for (std::string line; std::getline(out, line);)
+        run.lines.push_back(line);
+    run.errors = readWhole(errPath);
+    std::printf("  $ %s\n", run.command.c_str());
+    for (const std::string& line : run.lines)
+        std::printf("    %s\n", line.c_str());
+    if (!run.errors.empty())
+        std::printf("    (standard error) %s", run.errors.c_str());
+    return run;
+}
+
+// Exited with status 0 and wrote nothing to standard error.
+void expectClean(const ToolRun& run) {
+    std::string errors = run.errors;
+    while (!errors.empty() && errors.back() == '\n')
+        errors.pop_back();
+    if (!run.ending.empty())
+        throw Failure(run.command + " " + run.ending + (errors.empty() ? "" : ": " + errors));
+    expect(errors.empty(), run.command + " wrote to standard error: " + errors);
+}
+
+std::string pciFormat(const char* pattern, unsigned a, unsigned b = 0, unsigned c = 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a, b, c);
+    return text;
+}
+
+// The kernel's view of one function in the form of a `tavex pci -n` line:
+// "BB:DD.F CCCC: VVVV:DDDD", then " (rev RR)" where the revision is not 0.
+std::string numericLine(const KernelFunction& f) {
+    return pciName(f.bus, f.slot) + pciFormat(" %04x: %04x:%04x", f.classCode >> 8, f.vendor,
+                                              f.device) +
+           (f.revision != 0 ? pciFormat(" (rev %02x)", f.revision) : std::string());
+}
+
+// The lines where what the tool printed and the kernel's list differ, each
+// on its own indented line, or "" when they are the same lines in the same
+// order.  Lines are matched by their address, "BB:DD.F".
+std::string listDifferences(const std::vector<std::string>& tool,
+                            const std::vector<std::string>& kernel) {
+    auto address = [](const std::string& line) { return line.substr(0, 7); };
+    std::map<std::string, std::string> kernelLine;
+    for (const std::string& line : kernel)
+        kernelLine[address(line)] = line;
+    std::map<std::string, unsigned> printed;
+    std::string text;
+    for (const std::string& line : tool) {
+        const std::string at = address(line);
+        const auto k = kernelLine.find(at);
+        if (++printed[at] > 1)
+            text += "\n    tavex again:     " + line;
+        else if (k == kernelLine.end())
+            text += "\n    only tavex:      " + line;
+        else if (k->second != line)
+            text += "\n    tavex:           " + line + "\n    the kernel:      " + k->second;
+    }
+    for (const std::string& line : kernel)
+        if (printed.count(address(line)) == 0)
+            text += "\n    only the kernel: " + line;
+    // The order of the functions both list.
+    std::string toolOrder, kernelOrder;
+    std::map<std::string, unsigned> once;
+    for (const std::string& line : tool)
+        if (kernelLine.count(address(line)) != 0 && ++once[address(line)] == 1)
+            toolOrder += " " + address(line);
+    for (const std::string& line : kernel)
+        if (printed.count(address(line)) != 0)
+            kernelOrder += " " + address(line);
+    if (toolOrder != kernelOrder)
+        text += "\n    order in tavex:         " + toolOrder +
+                "\n    depth-first, the kernel:" + kernelOrder;
+    return text;
+}
+
+std::string checkToolPciList(const std::string& tool) {
+    const ToolRun run = runTool(tool, {"pci", "-n"});
+    expectClean(run);
+    std::vector<std::string> kernel;
+    for (const KernelFunction& f : kernelFunctions())
+        kernel.push_back(numericLine(f));
+    const std::string differences = listDifferences(run.lines, kernel);
+    if (!differences.empty())
+        throw Failure(run.command + " (" + std::to_string(run.lines.size()) +
+                      " lines) differs from /sys/bus/pci/devices (" +
+                      std::to_string(kernel.size()) + " functions):" + differences);
+    return std::to_string(kernel.size()) +
+           " lines equal to /sys/bus/pci/devices (class, vendor, device, revision) in "
+           "depth-first order";
+}
+
+// The names of the PCI ID database, read directly.
+struct PciIds {
+    std::map<unsigned, std::string> vendors;         // vendor
+    std::map<unsigned, std::string> devices;         // vendor << 16 | device
+    std::map<unsigned, std::string> subclasses;      // base class << 8 | subclass
+};
+
+const char* const pciIdsPath = "/usr/share/misc/pci.ids";
+
+PciIds readPciIds() {
+    std::ifstream file(pciIdsPath);
+    if (!file)
+        throw Failure(std::string("no ") + pciIdsPath + " in the guest");
+    PciIds ids;
+    // Vendors and their devices come first, then "C xx  name" starts a
+    // class and its subclasses; deeper lines (subsystems, programming
+    // interfaces) are not needed.
+    bool inClass = false;
+    unsigned outer = 0;
+    auto entry = [](const std::string& text, unsigned& id, std::string& name) {
+        const std::size_t gap = text.find("  ");
+        if (gap == std::string::npos || gap == 0 ||
+            text.find_first_not_of("0123456789abcdefABCDEF") != gap)
+            return false;
+        id = static_cast<unsigned>(std::stoul(text.substr(0, gap), 0, 16));
+        name = text.substr(gap + 2);
+        return true;
+    };
+    for (std::string line; std::getline(file, line);) {
+        unsigned id;
+        std::string name;
+        if (line.empty() || line[0] == '#' || line.compare(0, 2, "\t\t") == 0)
+            continue;
+        if (line.compare(0, 2, "C ") == 0) {
+            inClass = entry(line.substr(2), outer, name);
+        } else if (line[0] == '\t') {
+            if (entry(line.substr(1), id, name)) {
+                if (inClass)
+                    ids.subclasses[outer << 8 | id] = name;
+                else
+                    ids.devices[outer << 16 | id] = name;
+            }
+        } else if (entry(line, outer, name)) {
+            inClass = false;
+            ids.vendors[outer] = name;
+        }
+    }
+    expect(!ids.vendors.empty(), std::string(pciIdsPath) + " names no vendor");
+    return ids;
+}
+
+std::string lookUp(const std::map<unsigned, std::string>& names, unsigned id) {
+    const auto found = names.find(id);
+    return found == names.end() ? std::string() : found->second;
+}
+
+std::string checkToolPciNames(const std::string& tool) {
+    const ToolRun run = runTool(tool, {"pci"});
+    expectClean(run);
+    const PciIds ids = readPciIds();
+    const std::vector<KernelFunction> kernel = kernelFunctions();
+    expectEqual(kernel.size(), run.lines.size(),
+                "lines of " + run.command + " against functions in /sys/bus/pci/devices");
+    unsigned named = 0;
+    std::string hostBridge;
+    for (std::size_t i = 0; i < kernel.size(); ++i) {
+        const KernelFunction& f = kernel[i];
+        const std::string& line = run.lines[i];
+        const unsigned classWord = f.classCode >> 8;
+        const std::string cls = lookUp(ids.subclasses, classWord);
+        const std::string vendor = lookUp(ids.vendors, f.vendor);
+        const std::string device = lookUp(ids.devices, f.vendor << 16 | f.device);
+        const std::string numbers =
+            pciFormat(" [%04x:%04x]", f.vendor, f.device) +
+            (f.revision != 0 ? pciFormat(" (rev %02x)", f.revision) : std::string());
+        if (!cls.empty() && !vendor.empty() && !device.empty()) {
+            const std::string expected = pciName(f.bus, f.slot) + " " + cls +
+                                         pciFormat(" [%04x]: ", classWord) + vendor + " " +
+                                         device + numbers;
+            if (line != expected)
+                throw Failure(run.command + " line " + std::to_string(i + 1) +
+                              " differs from the names in " + pciIdsPath +
+                              ":\n    tavex:    " + line + "\n    expected: " + expected);
+            ++named;
+            if (f.bus == 0 && f.slot == 0)
+                hostBridge = line;
+            continue;
+        }
+        // Partly unknown to the database: the numbers and the names it has.
+        const std::string start = pciName(f.bus, f.slot) + " ";
+        const std::string classPart = pciFormat(" [%04x]: ", classWord);
+        const bool ok = line.compare(0, start.size(), start) == 0 &&
+                        line.find(classPart) != std::string::npos && line.size() >= numbers.size() &&
+                        line.compare(line.size() - numbers.size(), numbers.size(), numbers) == 0 &&
+                        (cls.empty() || line.find(" " + cls + classPart) != std::string::npos) &&
+                        (vendor.empty() || line.find(": " + vendor + " ") != std::string::npos) &&
+                        (device.empty() || line.find(" " + device + numbers) != std::string::npos);
+        expect(ok, run.command + " line " + std::to_string(i + 1) + " \"" + line +
+                       "\" does not carry " + numericLine(f) + " and the names " + pciIdsPath +
+                       " has for it");
+    }
+    expect(!hostBridge.empty(), "the host bridge 00:00.0 is not named from " +
+                                    std::string(pciIdsPath) + " in " + run.command);
+    return std::to_string(named) + " of " + std::to_string(kernel.size()) +
+           " functions named as pci.ids names them, the rest with their numbers; host "
+           "bridge \"" + hostBridge + "\"";
 }
 
 // ---- physical memory ------------------------------------------------------------
@@ -790,7 +1047,7 @@ std::string checkParallelPort(unsigned long expectedPort, std::string& printed) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string lpt;
+    std::string lpt, tool;
     bool bridge = false, gap = false, emulated = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -798,6 +1055,8 @@ int main(int argc, char** argv) {
             emulated = true;
         else if (arg.compare(0, 6, "--lpt=") == 0)
             lpt = arg.substr(6);
+        else if (arg.compare(0, 7, "--tool=") == 0)
+            tool = arg.substr(7);
         else if (arg == "--bridge")
             bridge = true;
         else if (arg == "--gap")
@@ -824,6 +1083,10 @@ int main(int argc, char** argv) {
         run("pci-multifunction-gap", checkPciGap);
     run("pci-config-access", checkPciConfigAccess);
     run("pci-lookup", checkPciLookup);
+    if (!tool.empty()) {
+        run("tool-pci-list", [&]() { return checkToolPciList(tool); });
+        run("tool-pci-names", [&]() { return checkToolPciNames(tool); });
+    }
     run("bios-data-area", checkBiosDataArea);
     run("bios-data-area-write", checkBiosWrite);
     run("system-rom", []() { return checkLowMemory(0xF0000, 0x10000, ResetVector); });

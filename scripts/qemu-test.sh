@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Checks the native Linux backend on real (emulated) PCs: boots two PCs with
 # QEMU, each with Debian's kernel and a small initramfs that holds the check
-# program (qemu/GuestCheck.cpp), the library's LinuxNative tests and the
-# shared libraries they load, and runs them as root inside the guest, with
-# /dev/mem open to the BIOS data area, ROMs and PCI memory (iomem=relaxed).
+# program (qemu/GuestCheck.cpp), the library's LinuxNative tests, the tavex
+# tool, the shared libraries they load and the PCI ID database (pci.ids),
+# and runs them as root inside the guest, with /dev/mem open to the BIOS
+# data area, ROMs and PCI memory (iomem=relaxed).  In the same run the check
+# program compares "tavex pci -n" with the kernel's /sys/bus/pci/devices
+# and "tavex pci" with the names in pci.ids.
 #
 #   scripts/qemu-test.sh
 #
@@ -37,7 +40,7 @@ fi
 
 echo "== qemu-test: build"
 [ -f build/default/CMakeCache.txt ] || cmake --preset default >/dev/null
-cmake --build --preset default -j 2 --target tavex tavex_guest_check tavex_platform_tests
+cmake --build --preset default -j 2 --target tavex_tool tavex_guest_check tavex_platform_tests
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -47,7 +50,7 @@ root=$work/root
 mkdir -p "$root/bin" "$root/lib" "$root/proc" "$root/sys" "$root/dev" "$root/tmp"
 cp /bin/busybox "$root/bin/busybox"
 cp qemu/init "$root/init"
-for program in tavex_guest_check tavex_platform_tests; do
+for program in tavex_guest_check tavex_platform_tests tavex; do
     strip --strip-debug -o "$root/bin/$program" "build/default/bin/$program"
     # Every shared library the program loads, into /lib; the loader where
     # the program asks for it.
@@ -60,6 +63,14 @@ for program in tavex_guest_check tavex_platform_tests; do
         fi
     done
 done
+# The names tavex pci prints, where libpci looks for them.
+pci_ids=/usr/share/misc/pci.ids
+if [ ! -r "$pci_ids" ]; then
+    echo "qemu-test: no $pci_ids on this host (scripts/setup.sh native installs it)" >&2
+    exit 1
+fi
+mkdir -p "$root$(dirname "$pci_ids")"
+cp "$pci_ids" "$root$pci_ids"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initramfs.gz")
 echo "initramfs: $(du -k "$work/initramfs.gz" | cut -f1) KiB, kernel $kernel"
 
