@@ -303,9 +303,9 @@ void readAnalogInputs(const PhysicalMemory& memory, unsigned long block, const c
                 v[j] = analogInput(wordAt(memory, words + 2 * j));
             continue;
         }
-        const unsigned int inputs = DigitalBank::letterMask(letters + p, IOTrack::AnalogInput);
-        if (inputs == 0)
+        if (!DigitalBank::hasLetter(letters + p, DigitalBank::points, IOTrack::AnalogInput))
             continue;
+        const unsigned int inputs = DigitalBank::letterMask(letters + p, IOTrack::AnalogInput);
         for (unsigned int j = 0; j < DigitalBank::points; ++j)
             if ((inputs >> j & 1u) != 0)
                 v[j] = analogInput(wordAt(memory, words + 2 * j));
@@ -326,9 +326,9 @@ void writeAnalogOutputs(PhysicalMemory& memory, unsigned long block, const char*
                 memory.writeShort(words + 2 * j, analogOutput(v[j]));
             continue;
         }
-        const unsigned int outputs = DigitalBank::letterMask(letters + p, IOTrack::AnalogOutput);
-        if (outputs == 0)
+        if (!DigitalBank::hasLetter(letters + p, DigitalBank::points, IOTrack::AnalogOutput))
             continue;
+        const unsigned int outputs = DigitalBank::letterMask(letters + p, IOTrack::AnalogOutput);
         for (unsigned int j = 0; j < DigitalBank::points; ++j)
             if ((outputs >> j & 1u) != 0)
                 memory.writeShort(words + 2 * j, analogOutput(v[j]));
