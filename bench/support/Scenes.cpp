@@ -89,7 +89,7 @@ public:
     }
 
 private:
-    static const unsigned base = 0x300;
+    static constexpr unsigned base = 0x300;
     void stirField(unsigned step) override {
         for (unsigned p = 0; p < 3; ++p)
             board_.setInputLines(p, static_cast<std::uint8_t>(mix(step, 99, p)));
@@ -128,7 +128,7 @@ public:
     }
 
 private:
-    static const unsigned base = 0xD000;
+    static constexpr unsigned base = 0xD000;
     void stirField(unsigned step) override {
         for (unsigned g = 0; g < groups_; ++g) {
             board_.setInputLevels(g, Sim::PCI72xxBoard::PortA,
@@ -164,7 +164,7 @@ public:
     }
 
 private:
-    static const std::uint16_t base = 0x378;
+    static constexpr std::uint16_t base = 0x378;
     void stirField(unsigned step) override {
         board_.setControlApplied(static_cast<std::uint8_t>(mix(step, 96, 0) & 0x0F));
         board_.setStatusApplied(static_cast<std::uint8_t>(mix(step, 96, 1) & 0xF8));
@@ -227,7 +227,7 @@ public:
     }
 
 private:
-    static const unsigned base = 0x340;
+    static constexpr unsigned base = 0x340;
     void stirField(unsigned step) override {
         for (unsigned c = 0; c < channels_; ++c)
             board_.turn(c, static_cast<std::int32_t>(mix(step, 95, c)) >> 12);
@@ -482,10 +482,10 @@ public:
         }
     }
 
-    static const unsigned tableSize = 128;
+    static constexpr unsigned tableSize = 128;
 
 private:
-    static const std::uint16_t port = 0x3E0;
+    static constexpr std::uint16_t port = 0x3E0;
     // Comm OK and board OK (status bits 4 and 3 low), then the station's
     // presence byte.
     long state(Platform& pc, const volatile std::uint8_t* memory) const {
@@ -552,8 +552,8 @@ public:
     }
 
 private:
-    static const unsigned slave = 3;
-    static const std::uint32_t windowSize = 0x200000;
+    static constexpr unsigned slave = 3;
+    static constexpr std::uint32_t windowSize = 0x200000;
     // The slave word gives the state and the record; the record's data
     // offset (signed) places the slave's bytes in the area.
     bool locate(const volatile std::uint8_t* memory, std::uint32_t field, std::uint32_t area,

@@ -52,25 +52,25 @@ IOCard& AC5Card::addTrack(IOTrack& track) {
 IOCard& AC5Card::updateInputs(const IOTrack& track, long* values, long&) {
     const unsigned int first = track.startingPoint();
     const unsigned int last = first + track.numberOfPoints() / 8;
-    for (unsigned int p = first; p < last; ++p) {
+    for (unsigned int p = first; p < last; ++p, values += DigitalBank::points) {
         if (directionMasks_[p] == 0xFF)
             continue;
         // Lines are active low.
         const unsigned int levels = static_cast<unsigned char>(
             IOPort(baseIOPort_ + 2 * p, false).readChar());
-        DigitalBank::unpack(~levels, values + (p - first) * DigitalBank::points);
+        DigitalBank::unpack(~levels, values);
     }
     return *this;
 }
 
-IOCard& AC5Card::updateOutputs(const IOTrack& track, const long* const values, long&) {
+IOCard& AC5Card::updateOutputs(const IOTrack& track, const long* values, long&) {
     const unsigned int first = track.startingPoint();
     const unsigned int last = first + track.numberOfPoints() / 8;
-    for (unsigned int p = first; p < last; ++p) {
+    for (unsigned int p = first; p < last; ++p, values += DigitalBank::points) {
         const unsigned char mask = directionMasks_[p];
         if (mask == 0)
             continue;
-        const unsigned int bits = DigitalBank::pack(values + (p - first) * DigitalBank::points);
+        const unsigned int bits = DigitalBank::pack(values);
         IOPort(baseIOPort_ + 2 * p, true).writeChar(static_cast<char>(~(bits & mask)));
     }
     return *this;

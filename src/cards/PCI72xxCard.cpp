@@ -121,26 +121,27 @@ IOCard& PCI72xxCard::addTrack(IOTrack& track) {
 
 IOCard& PCI72xxCard::updateInputs(const IOTrack& track, long* values, long&) {
     const unsigned group = track.startingPoint();
-    const unsigned char* masks = outputMasks_ + 3 * group;
-    for (unsigned p = 0; p < 3; ++p) {
+    const unsigned char* const masks = outputMasks_ + 3 * group;
+    const unsigned ports = registerBase_ + 4 * group;
+    for (unsigned p = 0; p < 3; ++p, values += DigitalBank::points) {
         if (masks[p] == 0xFF)
             continue;
         // Lines are active low: a line held low reads 1.
-        const unsigned levels = static_cast<unsigned char>(
-            IOPort(registerBase_ + 4 * group + p, false).readChar());
-        DigitalBank::unpack(~levels, values + DigitalBank::points * p);
+        const unsigned levels = static_cast<unsigned char>(IOPort(ports + p, false).readChar());
+        DigitalBank::unpack(~levels, values);
     }
     return *this;
 }
 
-IOCard& PCI72xxCard::updateOutputs(const IOTrack& track, const long* const values, long&) {
+IOCard& PCI72xxCard::updateOutputs(const IOTrack& track, const long* values, long&) {
     const unsigned group = track.startingPoint();
-    const unsigned char* masks = outputMasks_ + 3 * group;
-    for (unsigned p = 0; p < 3; ++p) {
+    const unsigned char* const masks = outputMasks_ + 3 * group;
+    const unsigned ports = registerBase_ + 4 * group;
+    for (unsigned p = 0; p < 3; ++p, values += DigitalBank::points) {
         if (masks[p] == 0)
             continue;
-        const unsigned bits = DigitalBank::pack(values + DigitalBank::points * p);
-        IOPort(registerBase_ + 4 * group + p, true).writeChar(static_cast<char>(~(bits & masks[p])));
+        const unsigned bits = DigitalBank::pack(values);
+        IOPort(ports + p, true).writeChar(static_cast<char>(~(bits & masks[p])));
     }
     return *this;
 }

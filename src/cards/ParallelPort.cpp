@@ -29,6 +29,7 @@ const unsigned int controlStraight = 0x04, statusInverted = 0x80, firstStatusBit
 
 // Points of the one track shape: 0-7 data, 8-11 control, 12-16 status.
 const unsigned int controlPoint = 8, controlPoints = 4, statusPoint = 12, trackPoints = 17;
+const unsigned int allStatusPoints = 0x1F;
 
 // DOS device names and the printer they name (0 for LPT1).
 const struct {
@@ -98,42 +99,56 @@ IOCard& ParallelPort::addTrack(IOTrack& track) {
     return *this;
 }
 
+// addTrack leaves the letters in three groups: the data points are never
+// inputs, the control points share one letter, the status points are never
+// outputs.  Each update finds its points from those facts alone.
 IOCard& ParallelPort::updateInputs(const IOTrack& track, long* values, long&) {
-    if (!track.hasPointOfType(IOTrack::DigitalInput))
-        return *this;
     const char* const letters = pointTypes(track);
-    unsigned int bits = 0;
-    unsigned int i = controlPoint;
-    if (letters[controlPoint] == IOTrack::DigitalInput)
-        bits = static_cast<unsigned char>(
-                   IOPort(baseIOPort_ + controlRegister, false).readChar()) ^ controlStraight;
-    else
-        i = statusPoint;
-    for (; i < trackPoints; ++i, bits >>= 1) {
-        if (i == statusPoint) {
-            const unsigned int status = static_cast<unsigned char>(
-                IOPort(baseIOPort_ + statusRegister, false).readChar());
-            bits = ~((status ^ statusInverted) >> firstStatusBit) & 0xFF;
-        }
-        if (letters[i] == IOTrack::DigitalInput)
-            values[i] = static_cast<long>(bits & 1);
+    // Bits 3 to 7 of the mask of points 9 to 16: the status points.
+    const unsigned int statusInputs =
+        DigitalBank::letterMask(letters + controlPoint + 1, IOTrack::DigitalInput) >>
+        (statusPoint - controlPoint - 1);
+    const bool controlInputs = letters[controlPoint] == IOTrack::DigitalInput;
+    if (!controlInputs && statusInputs == 0)
+        return *this;
+    if (controlInputs)
+        DigitalBank::unpackNibble(static_cast<unsigned char>(IOPort(baseIOPort_ + controlRegister,
+                                                                    false).readChar()) ^
+                                      controlStraight,
+                                  values + controlPoint);
+    // Read whenever the track has an input, also when only the control
+    // points are.
+    const unsigned int status = static_cast<unsigned char>(
+        IOPort(baseIOPort_ + statusRegister, false).readChar());
+    const unsigned int bits = ~((status ^ statusInverted) >> firstStatusBit);
+    if (statusInputs == allStatusPoints) {
+        DigitalBank::unpackNibble(bits, values + statusPoint);
+        values[trackPoints - 1] = static_cast<long>((bits >> 4) & 1u);
+        return *this;
     }
+    for (unsigned int j = 0; j < trackPoints - statusPoint; ++j)
+        if ((statusInputs >> j & 1u) != 0)
+            values[statusPoint + j] = static_cast<long>((bits >> j) & 1u);
     return *this;
 }
 
 IOCard& ParallelPort::updateOutputs(const IOTrack& track, const long* const values, long&) {
-    if (!track.hasPointOfType(IOTrack::DigitalOutput))
-        return *this;
     const char* const letters = pointTypes(track);
-    const unsigned int data = DigitalBank::packOutputs(letters, values);
+    const unsigned int dataOutputs = DigitalBank::allLetters(letters, IOTrack::DigitalOutput)
+                                         ? 0xFFu
+                                         : DigitalBank::letterMask(letters, IOTrack::DigitalOutput);
+    const bool controlOutputs = letters[controlPoint] == IOTrack::DigitalOutput;
+    if (dataOutputs == 0 && !controlOutputs)
+        return *this;
+    const unsigned int data = DigitalBank::pack(values) & dataOutputs;
     IOPort(baseIOPort_ + dataRegister, true).writeChar(static_cast<char>(~data));
     if (letters[controlPoint] == IOTrack::DigitalInput)
         return *this;
     unsigned int control = 0;
-    for (unsigned int j = 0; j < controlPoints; ++j)
-        if (letters[controlPoint + j] == IOTrack::DigitalOutput &&
-            static_cast<std::uint32_t>(values[controlPoint + j]) != 0)
-            control |= 1u << j;
+    if (controlOutputs)
+        for (unsigned int j = 0; j < controlPoints; ++j)
+            if (static_cast<std::uint32_t>(values[controlPoint + j]) != 0)
+                control |= 1u << j;
     // Bits 4 to 7 (interrupt enable, data direction) go out as 0.
     IOPort(baseIOPort_ + controlRegister, true)
         .writeChar(static_cast<char>(control ^ controlStraight));

@@ -56,6 +56,23 @@ bool statusHolds(unsigned int base, unsigned int bit) {
     return (static_cast<unsigned char>(IOPort(base + statusRegister, false).readChar()) & bit) == 0;
 }
 
+// Comm OK, then board OK, each read afresh.
+inline bool healthy(unsigned int base) {
+    return statusHolds(base, commNotOK) && statusHolds(base, boardNotOK);
+}
+
+inline bool present(const PhysicalMemory& memory, unsigned int station) {
+    return byteAt(memory, stationTable + stationEntrySize * station + entryPresent) == 1;
+}
+
+// The state of a track on the station: 2 for a channel that is not
+// healthy, 3 for a station that is not on the bus.
+inline long stationState(unsigned int base, const PhysicalMemory& memory, unsigned int station) {
+    if (!healthy(base))
+        return 2;
+    return present(memory, station) ? 0 : 3;
+}
+
 template <class Done>
 void spinFor(Done done, const char* timeoutText) {
     for (unsigned long look = 0; look < lockoutLooks; ++look)
@@ -104,7 +121,7 @@ bool GEMicroGENI::isCommOK() const { return statusHolds(baseIOAddress_, commNotO
 
 bool GEMicroGENI::isReset() const { return statusHolds(baseIOAddress_, notInReset); }
 
-bool GEMicroGENI::isHealthy() const { return isCommOK() && isBoardOK(); }
+bool GEMicroGENI::isHealthy() const { return healthy(baseIOAddress_); }
 
 GEMicroGENI& GEMicroGENI::reset(bool flag) {
     IOPort control(baseIOAddress_ + controlRegister, true);
@@ -128,9 +145,7 @@ void GEMicroGENI::getSizeOfIOTable() {
     sizeOfIOTable_ = size;
 }
 
-bool GEMicroGENI::stationExists(unsigned int station) const {
-    return byteAt(memory_, stationTable + stationEntrySize * station + entryPresent) == 1;
-}
+bool GEMicroGENI::stationExists(unsigned int station) const { return present(memory_, station); }
 
 GEMicroGENI& GEMicroGENI::lockout() {
     // A lockout still granted from an earlier request must end first.
@@ -239,74 +254,122 @@ IOCard& GEMicroGENI::addTrack(IOTrack& track) {
     return *this;
 }
 
-long GEMicroGENI::stationState(unsigned int station) const {
-    if (!isHealthy())
-        return 2;
-    return stationExists(station) ? 0 : 3;
+namespace {
+
+// A track is digital (I, O and N points) or analog (A, U and N points),
+// never both (addTrack): a track whose first point is analog has no digital
+// point.  The first point usually settles the look-up.
+bool hasDigitalPoint(const char* letters, unsigned int points, char letter) {
+    if (letters[0] == letter)
+        return true;
+    if (letters[0] == IOTrack::AnalogInput || letters[0] == IOTrack::AnalogOutput)
+        return false;
+    return DigitalBank::hasLetter(letters, points, letter);
 }
 
-// Health and presence go to the track state; the data move whatever they say.
+// The update paths below take what they need from the card and the track;
+// the station's masks (the last digital track added over each byte decides
+// them) for the digital points, the track's own letters for the analog ones.
+
+// Points marked as outputs keep their values.
+void readDigitalInputs(const PhysicalMemory& memory, unsigned long block,
+                       const unsigned char* masks, unsigned int banks, long* values) {
+    for (unsigned int i = 0; i < banks; ++i)
+        DigitalBank::unpackExcept(byteAt(memory, block + i), masks[i],
+                                  values + i * DigitalBank::points);
+}
+
+// The whole byte is written: points that are not outputs go out as 0.
+void writeDigitalOutputs(PhysicalMemory& memory, unsigned long block,
+                         const unsigned char* masks, unsigned int banks, const long* values) {
+    for (unsigned int i = 0; i < banks; ++i) {
+        if (masks[i] == 0)
+            continue;
+        const unsigned int bits = DigitalBank::pack(values + i * DigitalBank::points);
+        memory.writeChar(block + i, static_cast<char>(bits & masks[i]));
+    }
+}
+
+// The letters are looked at eight at a time: eight inputs are read one after
+// the other, eight without an input are passed over at once.
+void readAnalogInputs(const PhysicalMemory& memory, unsigned long block, const char* letters,
+                      unsigned int points, long* values) {
+    unsigned int p = 0;
+    for (; p + DigitalBank::points <= points; p += DigitalBank::points) {
+        const unsigned long words = block + 2 * p;
+        long* const v = values + p;
+        if (DigitalBank::allLetters(letters + p, IOTrack::AnalogInput)) {
+            for (unsigned int j = 0; j < DigitalBank::points; ++j)
+                v[j] = analogInput(wordAt(memory, words + 2 * j));
+            continue;
+        }
+        if (!DigitalBank::hasLetter(letters + p, DigitalBank::points, IOTrack::AnalogInput))
+            continue;
+        const unsigned int inputs = DigitalBank::letterMask(letters + p, IOTrack::AnalogInput);
+        for (unsigned int j = 0; j < DigitalBank::points; ++j)
+            if ((inputs >> j & 1u) != 0)
+                v[j] = analogInput(wordAt(memory, words + 2 * j));
+    }
+    for (; p < points; ++p)
+        if (letters[p] == IOTrack::AnalogInput)
+            values[p] = analogInput(wordAt(memory, block + 2 * p));
+}
+
+void writeAnalogOutputs(PhysicalMemory& memory, unsigned long block, const char* letters,
+                        unsigned int points, const long* values) {
+    unsigned int p = 0;
+    for (; p + DigitalBank::points <= points; p += DigitalBank::points) {
+        const unsigned long words = block + 2 * p;
+        const long* const v = values + p;
+        if (DigitalBank::allLetters(letters + p, IOTrack::AnalogOutput)) {
+            for (unsigned int j = 0; j < DigitalBank::points; ++j)
+                memory.writeShort(words + 2 * j, analogOutput(v[j]));
+            continue;
+        }
+        if (!DigitalBank::hasLetter(letters + p, DigitalBank::points, IOTrack::AnalogOutput))
+            continue;
+        const unsigned int outputs = DigitalBank::letterMask(letters + p, IOTrack::AnalogOutput);
+        for (unsigned int j = 0; j < DigitalBank::points; ++j)
+            if ((outputs >> j & 1u) != 0)
+                memory.writeShort(words + 2 * j, analogOutput(v[j]));
+    }
+    for (; p < points; ++p)
+        if (letters[p] == IOTrack::AnalogOutput)
+            memory.writeShort(block + 2 * p, analogOutput(values[p]));
+}
+
+}  // namespace
+
+// Health and presence go to the track state; the data move whatever they
+// say.  A track with a digital input reads the station's bytes, any other
+// its analog inputs, if it has any: a digital track has none, so one that
+// starts with the other direction's digital letter looks no further (and
+// the same for the outputs).
 IOCard& GEMicroGENI::updateInputs(const IOTrack& track, long* values, long& trackState) {
-    trackState = stationState(track.startingPoint());
-    if (track.hasPointOfType(IOTrack::DigitalInput))
-        readDigitalInputs(track, values, trackState);
-    else if (track.hasPointOfType(IOTrack::AnalogInput))
-        readAnalogInputs(track, values, trackState);
+    const unsigned int station = track.startingPoint();
+    trackState = stationState(baseIOAddress_, memory_, station);
+    const char* const letters = pointTypes(track);
+    const unsigned int points = track.numberOfPoints();
+    if (hasDigitalPoint(letters, points, IOTrack::DigitalInput))
+        readDigitalInputs(memory_, inputBlock(station), outputMasks_ + masksPerStation * station,
+                          points / DigitalBank::points, values);
+    else if (letters[0] != IOTrack::DigitalOutput)
+        readAnalogInputs(memory_, inputBlock(station), letters, points, values);
     return *this;
 }
 
 IOCard& GEMicroGENI::updateOutputs(const IOTrack& track, const long* const values,
                                    long& trackState) {
-    trackState = stationState(track.startingPoint());
-    if (track.hasPointOfType(IOTrack::DigitalOutput))
-        writeDigitalOutputs(track, values, trackState);
-    else if (track.hasPointOfType(IOTrack::AnalogOutput))
-        writeAnalogOutputs(track, values, trackState);
-    return *this;
-}
-
-// Points marked as outputs keep their values.
-GEMicroGENI& GEMicroGENI::readDigitalInputs(const IOTrack& track, long* values, long&) {
     const unsigned int station = track.startingPoint();
-    const unsigned char* masks = outputMasks_ + masksPerStation * station;
-    const unsigned long block = inputBlock(station);
-    for (unsigned int i = 0; i < track.numberOfPoints() / DigitalBank::points; ++i)
-        DigitalBank::unpackExcept(byteAt(memory_, block + i), masks[i],
-                                  values + i * DigitalBank::points);
-    return *this;
-}
-
-GEMicroGENI& GEMicroGENI::readAnalogInputs(const IOTrack& track, long* values, long&) {
+    trackState = stationState(baseIOAddress_, memory_, station);
     const char* const letters = pointTypes(track);
-    const unsigned long block = inputBlock(track.startingPoint());
-    for (unsigned int p = 0; p < track.numberOfPoints(); ++p)
-        if (letters[p] == IOTrack::AnalogInput)
-            values[p] = analogInput(static_cast<std::uint16_t>(memory_.readShort(block + 2 * p)));
-    return *this;
-}
-
-// The whole byte is written: points that are not outputs go out as 0.
-GEMicroGENI& GEMicroGENI::writeDigitalOutputs(const IOTrack& track, const long* const values,
-                                              long&) {
-    const unsigned int station = track.startingPoint();
-    const unsigned char* masks = outputMasks_ + masksPerStation * station;
-    const unsigned long block = outputBlock(station);
-    for (unsigned int i = 0; i < track.numberOfPoints() / DigitalBank::points; ++i) {
-        if (masks[i] == 0)
-            continue;
-        const unsigned int bits = DigitalBank::pack(values + i * DigitalBank::points);
-        memory_.writeChar(block + i, static_cast<char>(bits & masks[i]));
-    }
-    return *this;
-}
-
-GEMicroGENI& GEMicroGENI::writeAnalogOutputs(const IOTrack& track, const long* const values,
-                                             long&) {
-    const char* const letters = pointTypes(track);
-    const unsigned long block = outputBlock(track.startingPoint());
-    for (unsigned int p = 0; p < track.numberOfPoints(); ++p)
-        if (letters[p] == IOTrack::AnalogOutput)
-            memory_.writeShort(block + 2 * p, analogOutput(values[p]));
+    const unsigned int points = track.numberOfPoints();
+    if (hasDigitalPoint(letters, points, IOTrack::DigitalOutput))
+        writeDigitalOutputs(memory_, outputBlock(station),
+                            outputMasks_ + masksPerStation * station,
+                            points / DigitalBank::points, values);
+    else if (letters[0] != IOTrack::DigitalInput)
+        writeAnalogOutputs(memory_, outputBlock(station), letters, points, values);
     return *this;
 }
 

@@ -203,6 +203,84 @@ TEST(GEMicroGENITrack, AnalogCodingsAtTheirExtremes) {
     EXPECT_EQ(0x3C, bus.ram(bus.board.outputBlock(0) + 16));   // an A point is not written
 }
 
+// Every A point read and every U point written, and no other, wherever the
+// points stand: whole runs of eight, runs broken by other letters, a last
+// run shorter than eight, a first point that is neither, and letters one
+// bit away from A or U ('@', 'T', and both with bit 7 set) that are neither.
+TEST(GEMicroGENITrack, AnalogPointsAreFoundWhereverTheyStand) {
+    const std::string layouts[] = {
+        std::string(8, 'A') + std::string(8, 'U') + std::string(8, 'A') + std::string(8, 'U'),
+        "AUAUAUAU" + std::string(8, 'A') + "UUUUUUUA" + "NA",
+        "@ATU\xC1\xD5UT" + std::string("AAAAAAA@") + "UUUUUUUT" + std::string(8, 'A') + "U",
+        "A@A@A@A@" + std::string("UTUTUTUT") + "N\xC1\xD5NAU",
+        std::string(17, 'N') + "AXU",
+        std::string(63, 'U') + "A",
+        std::string(64, 'A'),
+    };
+    for (const std::string& letters : layouts) {
+        SCOPED_TRACE(letters);
+        Bus bus(128);
+        IOTrack track(*bus.card, 3, letters.c_str());
+        const unsigned points = track.numberOfPoints();
+        const std::uint32_t in = bus.board.inputBlock(3), out = bus.board.outputBlock(3);
+        for (unsigned p = 0; p < points; ++p) {
+            bus.board.setInputWord(3, p, static_cast<std::uint16_t>(0x8100 + p));
+            bus.ram(out + 2 * p) = bus.ram(out + 2 * p + 1) = 0x3C;
+            track[p] = 7;
+        }
+        track.updateInputs();
+        for (unsigned p = 0; p < points; ++p)
+            EXPECT_EQ(letters[p] == 'A' ? static_cast<long>(0x100 + p) << 16 : 7, track[p]) << p;
+
+        for (unsigned p = 0; p < points; ++p)
+            track[p] = static_cast<long>(0x200 + p) << 16;
+        track.updateOutputs();
+        for (unsigned p = 0; p < points; ++p)
+            EXPECT_EQ(letters[p] == 'U' ? 0x200 + p : 0x3C3C, bus.board.memory().read16(out + 2 * p))
+                << p;
+        EXPECT_EQ(0x8100, bus.board.memory().read16(in));   // inputs are never written
+    }
+}
+
+// A digital track reads its station's bytes when it has an input and
+// writes them when it has an output, wherever that point stands; letters
+// one bit away from I or O ('H', 'N', and both with bit 7 set) are neither.
+TEST(GEMicroGENITrack, DigitalInputsAndOutputsAreFoundWhereverTheyStand) {
+    const struct {
+        std::string letters;
+        bool reads;
+        Bytes written;   // the track's bytes after its outputs, every value 1
+    } cases[] = {
+        {std::string(24, 'N') + "NNNNNNNI", true, {0x5A, 0x5A, 0x5A, 0x5A}},
+        {std::string(31, 'O') + "I", true, {0xFF, 0xFF, 0xFF, 0x7F}},
+        {std::string(24, 'N') + "ONONONON", false, {0x5A, 0x5A, 0x5A, 0x55}},
+        {"\xC9\xCF\xC9\xCFHHNN" + std::string("IIIIIIII"), true, {0x5A, 0x5A}},
+        {"IHIHIHIH" + std::string("\xCF\xCFNONONO"), true, {0x5A, 0xA8}},
+        {"XXXXXXXX", false, {0x5A}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.letters);
+        Bus bus;
+        IOTrack track(*bus.card, 3, c.letters.c_str());
+        const unsigned bytes = track.numberOfPoints() / 8;
+        for (unsigned b = 0; b < bytes; ++b) {
+            bus.board.setInputByte(3, b, 0xA5);
+            bus.out(3, b) = 0x5A;
+        }
+        set(track, std::vector<long>(track.numberOfPoints(), 1));
+        track.updateOutputs();
+        Bytes written;
+        for (unsigned b = 0; b < bytes; ++b)
+            written.push_back(bus.out(3, b));
+        EXPECT_EQ(c.written, written);
+
+        set(track, std::vector<long>(track.numberOfPoints(), 7));
+        track.updateInputs();
+        for (unsigned p = 0; p < track.numberOfPoints(); ++p)
+            EXPECT_EQ(c.reads && c.letters[p] != 'O' ? (0xA5 >> p % 8) & 1 : 7, track[p]) << p;
+    }
+}
+
 TEST(GEMicroGENITrack, StatesWithTheDataStillExchanged) {
     struct Case {
         const char* name;

@@ -275,6 +275,11 @@ TEST_F(ParallelPortTrackTest, EachUpdateTouchesOnlyTheRegistersItNeeds) {
         {"NNNNNNNNNNNNNNNNI", 0, {}, false, true},
         // Points of other letters are never read, and written inactive.
         {"ONONXNOONNNNIINNI", 0, {0x3A, 0x04}, false, true},
+        {"ONONONONNNNNIHIHI", 0, {0xAA, 0x04}, false, true},
+        {"NNNNNNNNOOOOIIIII", 0, {0xFF, 0x0B}, false, true},
+        // Letters one bit away from I and O are neither.
+        {"\xCF\xCF\xCF\xCFOOOO\xC9\xC9\xC9\xC9\xC9I\xC9IH", 0, {0x0F, 0x04}, false, true},
+        {"\xCF\xCF\xCF\xCFHHHHHHHHHHHHH", 0, {}, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.letters);

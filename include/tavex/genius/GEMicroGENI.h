@@ -55,16 +55,8 @@ private:
     bool isHealthy() const;
     void checkConfiguration(const IOTrack& track, unsigned int station) const;
     bool recordOutputMasks(const IOTrack& track, unsigned int station);
-    long stationState(unsigned int station) const;
     unsigned long inputBlock(unsigned int station) const;
     unsigned long outputBlock(unsigned int station) const;
-
-    GEMicroGENI& readDigitalInputs(const IOTrack& track, long* values, long& trackState);
-    GEMicroGENI& readAnalogInputs(const IOTrack& track, long* values, long& trackState);
-    GEMicroGENI& writeDigitalOutputs(const IOTrack& track, const long* const values,
-                                     long& trackState);
-    GEMicroGENI& writeAnalogOutputs(const IOTrack& track, const long* const values,
-                                    long& trackState);
 
     PhysicalMemory memory_;
     std::uint32_t baseIOAddress_;
