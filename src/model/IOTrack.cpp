@@ -52,14 +52,4 @@ bool IOTrack::hasPointOfType(char type) const {
     return std::memchr(pointTypes_, type, numberOfPoints_) != 0;
 }
 
-IOTrack& IOTrack::updateInputs() {
-    card_.updateInputs(*this, values_, trackState_);
-    return *this;
-}
-
-IOTrack& IOTrack::updateOutputs() {
-    card_.updateOutputs(*this, values_, trackState_);
-    return *this;
-}
-
 }  // namespace Tavex

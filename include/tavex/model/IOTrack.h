@@ -41,8 +41,15 @@ public:
     IOCard& card() const { return card_; }
     long trackState() const { return trackState_; }
 
-    IOTrack& updateInputs();
-    IOTrack& updateOutputs();
+    // Inline: the scan calls them once per track, and the card does the work.
+    IOTrack& updateInputs() {
+        card_.updateInputs(*this, values_, trackState_);
+        return *this;
+    }
+    IOTrack& updateOutputs() {
+        card_.updateOutputs(*this, values_, trackState_);
+        return *this;
+    }
 
 private:
     friend class IOCard;
