@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench]     (default: native cross)
+#   scripts/setup.sh [native] [cross] [bench] [fuzz]     (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -11,6 +11,8 @@
 #           and x86_64, and Wine with its 32-bit and 64-bit parts
 #           (wine32:i386, wine64)
 #   bench   Google Benchmark, for the bench preset
+#   fuzz    clang with its libFuzzer and sanitizer runtimes, for the fuzz
+#           preset (scripts/fuzz.sh)
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -28,7 +30,8 @@ for group in "${groups[@]}"; do
         cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench)" >&2; exit 2 ;;
+        fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, fuzz)" >&2; exit 2 ;;
     esac
 done
 
