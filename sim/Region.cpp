@@ -14,6 +14,22 @@
 #include <unistd.h>
 #endif
 
+// Under the address sanitizer the bytes between the leading guard page and
+// the first byte of the data are poisoned, so that an access a little
+// before a region is caught too, not only one far enough to reach the page
+// (to the sanitizer's granule of 8 bytes: the data end on the page, so they
+// start on a granule only when their size is a multiple of 8).
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVEX_SIM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVEX_SIM_ASAN 1
+#endif
+#endif
+#if defined(TAVEX_SIM_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace Tavex {
 namespace Sim {
 
@@ -59,9 +75,18 @@ GuardedBuffer::GuardedBuffer(std::uint32_t size) : base_(0), reserved_(0), data_
 #endif
     // The data end where the trailing guard page begins.
     data_ = static_cast<std::uint8_t*>(base_) + page + dataPages * page - size;
+#if defined(TAVEX_SIM_ASAN)
+    std::uint8_t* const firstPage = static_cast<std::uint8_t*>(base_) + page;
+    ASAN_POISON_MEMORY_REGION(firstPage, static_cast<std::size_t>(data_ - firstPage));
+#endif
 }
 
 GuardedBuffer::~GuardedBuffer() {
+#if defined(TAVEX_SIM_ASAN)
+    // The pages go back to the system; whoever maps them next must find
+    // them addressable.
+    ASAN_UNPOISON_MEMORY_REGION(base_, reserved_);
+#endif
 #if defined(_WIN32)
     VirtualFree(base_, 0, MEM_RELEASE);
 #else

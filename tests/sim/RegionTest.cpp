@@ -194,3 +194,28 @@ TEST(MachineWindowsDeathTest, AccessPastTheEndOfAWindowFaults) {
         TAVEX_EXPECT_FAULT(window.writeChar(size, 1));
     }
 }
+
+// A region whose size is not a multiple of the page starts inside its first
+// page, so a small step before it stays on an accessible page; the
+// sanitizer is told that those bytes belong to nobody, to its granule of
+// eight bytes: the byte just before a region that starts on a granule, the
+// one eight bytes before any region.
+TEST(MachineWindowsDeathTest, AccessJustBeforeARegionIsCaughtByTheAddressSanitizer) {
+#if !defined(TAVEX_UNDER_ASAN) || defined(_WIN32)
+    GTEST_SKIP() << "needs the address sanitizer";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::uint32_t sizes[] = {0x810, 0x11C, 0x4001};
+    for (std::uint32_t size : sizes) {
+        SCOPED_TRACE(size);
+        Machine machine;
+        Region& region = machine.addRegion(0, 0xD0000, size, "guarded");
+        const volatile std::uint8_t* first = region.data();
+        EXPECT_EQ(Region::powerUpByte(0), first[0]);
+        if (size % 8 == 0) {
+            EXPECT_DEATH((void)first[-1], "use-after-poison");
+        }
+        EXPECT_DEATH((void)first[-8], "use-after-poison");
+    }
+#endif
+}
