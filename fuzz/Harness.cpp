@@ -31,14 +31,33 @@ bool isLibraryError(const std::exception& e) {
     return known && e.what() != 0 && e.what()[0] != '\0';
 }
 
+// With TAVEX_FUZZ_TRACE set in the environment, the runs tell what they
+// did on stderr: for checking that a seed goes where it is meant to.
+bool tracing() {
+    static const bool on = std::getenv("TAVEX_FUZZ_TRACE") != 0;
+    return on;
+}
+
+void trace(const char* format, ...) {
+    if (!tracing())
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+}
+
 bool libraryCall(const char* what, const std::function<void()>& f) {
     try {
         f();
+        trace("%s: done", what);
         return true;
     } catch (const std::exception& e) {
         if (!isLibraryError(e))
             finding("%s failed with %s (\"%s\"), not a library error", what, typeid(e).name(),
                     e.what());
+        trace("%s: %s \"%s\"", what, typeid(e).name(), e.what());
         return false;
     } catch (...) {
         finding("%s failed with something that is no std::exception", what);
@@ -97,6 +116,13 @@ void update(Scene& scene, Tavex::IOTrack& track, bool inputs) {
     const long state = track.trackState();
     if (state != 0 && state != 2 && state != 3)
         finding("%s reported track state %ld", what, state);
+    if (tracing()) {
+        std::string values;
+        for (unsigned i = 0; i < track.numberOfPoints() && i < 32; ++i)
+            values += " " + std::to_string(track[i]);
+        trace("%s at %u: state %ld, values%s", what, track.startingPoint(), state,
+              values.c_str());
+    }
 }
 
 }  // namespace

@@ -33,6 +33,14 @@ namespace TavexFuzz {
 #endif
     ;
 
+// With TAVEX_FUZZ_TRACE in the environment: a line on stderr.
+bool tracing();
+void trace(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 // True when e is exactly one of the library's three error types and has a text.
 bool isLibraryError(const std::exception& e);
 
