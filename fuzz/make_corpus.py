@@ -49,6 +49,12 @@ def track(start, text):
     return b"\x00" + start + letters(text)
 
 
+def long_track(start, points, pattern):
+    """A track of 128 to 2048 points repeating an 8-letter pattern."""
+    assert points % 128 == 0 and 128 <= points <= 2048 and len(pattern) == 8
+    return b"\x00" + start + bytes([0xEF + points // 128]) + pattern.encode()
+
+
 def small(start):
     """A starting point as smallStart reads it."""
     return bytes([start]) if start < 0xF0 else b"\xF0" + u32(start)
@@ -119,8 +125,8 @@ def ab1784():
     seeds["host-command"] = (ktx_start(0) + card_op(0) + b"\x03\x00" + ktx_command(3) +
                              card_op(0) + b"\x01\x01\x02" + ktx_command(4, 0x16) +
                              card_op(0) + b"\x01\xFE")
-    seeds["widest-track"] = (ktx_start(0) + b"\x00" + small(0) + b"\xFF" + b"IIIIOOOO" +
-                             b"\x00" + small(0) + b"\xFF" + b"IIIIIIII" +
+    seeds["widest-track"] = (ktx_start(0) + long_track(small(0), 2048, "IIIIOOOO") +
+                             long_track(small(0), 2048, "I" * 8) +
                              ktx_running([0x11] * 32) + inputs(1) + outputs(0, [(2047, 1)]))
     seeds["refusals"] = (ktx_start(0) + track(small(250), "I" * 8) +
                          track(small(0xF0), "I" * 8) + track(small(0), "I" * 7) +
@@ -238,6 +244,19 @@ def profibus():
                          card_op(3) + pfb_state(FAILED, 0x42) + pfb_state(IDLE) +   # fails
                          card_op(4) + pfb_state(IDLE) +
                          card_op(5) + b"\x09" + card_op(6))
+    # Records that put slave data before, across and exactly at the end of
+    # the window: the updates must copy the last one only.
+    edges = [(0x802A, [127, 0, 127]),                       # record, input, output pages
+             (0x8906, [0xFE, 0x80, 0x00, 0x80, 0x01, 0x80]),  # slaves 3, 4, 5
+             (0x1FC008, [0x00, 0x80, 0xFF, 0x7F]),          # record 0: -0x8000, 0x7FFF
+             (0x1FC088, [0xF0, 0xFF, 0xE0, 0x3F])]          # record 1: -16, 0x3FE0
+    seeds["slave-data-at-the-edges"] = (
+        NO_FAULTS + b"\x00\xFF" + pfb_patch(*(PFB_LAYOUT + edges)) + b"\x00\x06\x00" +
+        pfb_state(IDLE) +
+        track(bytes([3, 0]), "IIIIOOOO") + track(bytes([4, 0]), "IIIIOOOO") +
+        long_track(bytes([5, 20]), 256, "IIIIOOOO") + long_track(bytes([5, 0]), 256, "O" * 8) +
+        inputs(0) + outputs(0, [(4, 1)]) + inputs(1) + outputs(1, [(4, 1)]) +
+        inputs(2) + outputs(3, [(255, 1)]))
     seeds["no-answer"] = pfb_start() + card_op(0)
     seeds["not-found"] = NO_FAULTS + b"\x00\xFF" + pfb_patch(*PFB_LAYOUT) + b"\x00\x06\x07"
     return seeds
