@@ -219,3 +219,23 @@ TEST(MachineWindowsDeathTest, AccessJustBeforeARegionIsCaughtByTheAddressSanitiz
     }
 #endif
 }
+
+// An offset far beyond a window must not land in memory that happens to be
+// mapped there: where the address space allows, every 32-bit offset from a
+// window faults.
+TEST(MachineWindowsDeathTest, AccessAtAnyThirtyTwoBitOffsetPastAWindowFaults) {
+#if defined(_WIN32) || UINTPTR_MAX <= 0xFFFFFFFFu
+    GTEST_SKIP() << "the guard is one page here";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ScopedMachine machine;
+    machine.addRegion(0, 0xE0000000u, 0x200000, "2 MiB");
+    PhysicalMemory window(0xE0000000u, 0x200000, true);
+    const unsigned long offsets[] = {0x200000 + 0x1000, 0x320000, 0x10000000, 0xFFFFFFFFul};
+    for (unsigned long offset : offsets) {
+        SCOPED_TRACE(offset);
+        TAVEX_EXPECT_FAULT((void)window.readChar(offset));
+        TAVEX_EXPECT_FAULT(window.writeChar(offset, 1));
+    }
+#endif
+}
