@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu]   (default: native cross)
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz]   (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -22,6 +22,8 @@
 #   qemu    the emulated PC of scripts/qemu-test.sh: QEMU's x86 machines, a
 #           Debian kernel for the guest, a static busybox for its init, and
 #           cpio to pack the initramfs
+#   fuzz    clang with its libFuzzer and sanitizer runtimes, for the fuzz
+#           preset (scripts/fuzz.sh)
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -42,7 +44,8 @@ for group in "${groups[@]}"; do
         bench)  wanted+=(libbenchmark-dev) ;;
         callgrind) wanted+=(valgrind) ;;
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu)" >&2
+        fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz)" >&2
            exit 2 ;;
     esac
 done

@@ -194,3 +194,48 @@ TEST(MachineWindowsDeathTest, AccessPastTheEndOfAWindowFaults) {
         TAVEX_EXPECT_FAULT(window.writeChar(size, 1));
     }
 }
+
+// A region whose size is not a multiple of the page starts inside its first
+// page, so a small step before it stays on an accessible page; the
+// sanitizer is told that those bytes belong to nobody, to its granule of
+// eight bytes: the byte just before a region that starts on a granule, the
+// one eight bytes before any region.
+TEST(MachineWindowsDeathTest, AccessJustBeforeARegionIsCaughtByTheAddressSanitizer) {
+#if !defined(TAVEX_UNDER_ASAN) || defined(_WIN32)
+    GTEST_SKIP() << "needs the address sanitizer";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::uint32_t sizes[] = {0x810, 0x11C, 0x4001};
+    for (std::uint32_t size : sizes) {
+        SCOPED_TRACE(size);
+        Machine machine;
+        Region& region = machine.addRegion(0, 0xD0000, size, "guarded");
+        const volatile std::uint8_t* first = region.data();
+        EXPECT_EQ(Region::powerUpByte(0), first[0]);
+        if (size % 8 == 0) {
+            EXPECT_DEATH((void)first[-1], "use-after-poison");
+        }
+        EXPECT_DEATH((void)first[-8], "use-after-poison");
+    }
+#endif
+}
+
+// An offset far beyond a window must not land in memory that happens to be
+// mapped there: where the address space allows, every 32-bit offset from a
+// window faults.
+TEST(MachineWindowsDeathTest, AccessAtAnyThirtyTwoBitOffsetPastAWindowFaults) {
+#if defined(_WIN32) || UINTPTR_MAX <= 0xFFFFFFFFu
+    GTEST_SKIP() << "the guard is one page here";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ScopedMachine machine;
+    machine.addRegion(0, 0xE0000000u, 0x200000, "2 MiB");
+    PhysicalMemory window(0xE0000000u, 0x200000, true);
+    const unsigned long offsets[] = {0x200000 + 0x1000, 0x320000, 0x10000000, 0xFFFFFFFFul};
+    for (unsigned long offset : offsets) {
+        SCOPED_TRACE(offset);
+        TAVEX_EXPECT_FAULT((void)window.readChar(offset));
+        TAVEX_EXPECT_FAULT(window.writeChar(offset, 1));
+    }
+#endif
+}

@@ -1,8 +1,11 @@
 // Region: a range of the simulated physical address space, backed by memory
 // that the owning board reads and writes from its side.  The memory ends
-// where an inaccessible guard page begins, so an access that runs off its
-// end faults at once; another guard page lies before the first data page,
-// so an access far enough before its start faults too.
+// where an inaccessible guard begins, so an access that runs off its end
+// faults at once; another guard lies before the first data page, so an
+// access far enough before its start faults too.  A guard is one page, or
+// on a 64-bit POSIX system 4 GiB of reserved address space, so that there
+// an access at any 32-bit offset from the memory, either way, faults
+// instead of reaching whatever the process has mapped nearby.
 #ifndef TAVEX_SIM_REGION_H
 #define TAVEX_SIM_REGION_H
 
@@ -14,7 +17,7 @@ namespace Sim {
 
 class Board;
 
-// Memory whose last byte is followed by an inaccessible page; the page
+// Memory whose last byte is followed by an inaccessible guard; the guard
 // before its first data page is inaccessible too.
 class GuardedBuffer {
 public:
