@@ -4,8 +4,9 @@
 // commands, slave tracks and updates.
 //
 // Tape: system faults; the type bits of base address register 0; the
-// window's fill byte and first patches; the module prefix, the baud rate
-// and the card index; then the track operations, the card's own being
+// window's fill byte and first patches; the module prefix (a module of 3000
+// bytes, an empty one, none, one byte too big, the biggest that fits, or a
+// null prefix), the baud rate and the card index; then the track operations, the card's own being
 // online, autoconfigure, configure (with one of a few files),
 // configurationToFlash, configurationFromFlash, setBaudRate and baudRate.
 // Every sleep of the card is a tick of the board.
@@ -26,12 +27,18 @@ namespace {
 const std::uint32_t windowAddress = 0xE0000000u;
 const std::uint32_t windowSize = 0x200000;
 
+// The module ends before the loader's handshake byte, the window's last.
+const std::uint32_t largestModule = windowSize - 1 - 0x1000;
+
 std::vector<std::string> writeModules() {
     Files& files = Files::instance();
     files.write("p0-pciprofi.ss1", 3000, 0x41);
     files.write("p1-pciprofi.ss1", 0, 0x42);
     // p2- has no module file.
-    return {files.path("p0-"), files.path("p1-"), files.path("p2-")};
+    files.write("p3-pciprofi.ss1", largestModule + 1, 0x43);
+    files.write("p4-pciprofi.ss1", largestModule, 0x44);
+    return {files.path("p0-"), files.path("p1-"), files.path("p2-"), files.path("p3-"),
+            files.path("p4-")};
 }
 
 std::vector<std::string> writeConfigurations() {

@@ -218,7 +218,9 @@ def pfb_start(loader=False, prefix=0):
     tape = NO_FAULTS + b"\x00" + b"\xFF" + pfb_patch(*layout)
     tape += bytes([prefix]) + b"\x06\x00"                     # module, baud rate 6, card 0
     if loader:
-        tape += pfb_patch((0x1FFFFF, [0x5A]))
+        # The loader takes the module and starts it, which lays out the
+        # memory again (a big module covers the layout).
+        tape += pfb_patch((0x1FFFFF, [0x5A]), *layout[:-1])
     return tape + pfb_state(IDLE)                              # the start command
 
 
@@ -227,6 +229,8 @@ def profibus():
     seeds["start"] = pfb_start()
     seeds["start-with-loader"] = pfb_start(loader=True)
     seeds["loader-without-module"] = pfb_start(loader=True, prefix=2)
+    seeds["module-too-big"] = pfb_start(loader=True, prefix=3)
+    seeds["module-fills-the-window"] = pfb_start(loader=True, prefix=4)
     seeds["tracks"] = (pfb_start() +
                        track(bytes([3, 0]), "IIIIIIIIOOOOOOOO") +
                        track(bytes([5, 4]), "IIIIOOOO") +
