@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/ExpectThrow.h"
+#include "support/TempDir.h"
 #include "tavex/rio/AB1784Card.h"
 #include "tavex/sim/Machine.h"
 #include "tavex/sim/boards/AB1784KTxBoard.h"
@@ -32,49 +33,6 @@ inline Bytes pattern(std::size_t size, std::uint8_t seed) {
         bytes[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
     return bytes;
 }
-
-// A directory of its own under the system's temporary directory, removed
-// with everything in it at the end.
-class TempDir {
-public:
-    TempDir() {
-        namespace fs = std::filesystem;
-        static unsigned counter = 0;
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (;;) {
-            path_ = fs::temp_directory_path() /
-                    ("tavex-ktx-" + std::to_string(stamp) + "-" + std::to_string(++counter));
-            if (fs::create_directory(path_))
-                break;
-        }
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-    const std::filesystem::path& path() const { return path_; }
-    // The directory as a firmware path: with its trailing separator.
-    std::string prefix() const {
-        return path_.string() + static_cast<char>(std::filesystem::path::preferred_separator);
-    }
-    std::string file(const std::string& name) const { return prefix() + name; }
-
-    void write(const std::string& name, const Bytes& bytes) const {
-        std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
-        if (!bytes.empty())
-            out.write(reinterpret_cast<const char*>(&bytes[0]),
-                      static_cast<std::streamsize>(bytes.size()));
-        if (!out)
-            throw std::runtime_error("test scene: cannot write " + file(name));
-    }
-    void remove(const std::string& name) const { std::filesystem::remove(file(name)); }
-
-private:
-    TempDir(const TempDir&);
-    TempDir& operator=(const TempDir&);
-    std::filesystem::path path_;
-};
 
 // Machine, board and protocol files.  The machine is installed for the
 // scene's life; cards are made after it and destroyed before it.
@@ -100,7 +58,7 @@ public:
 
     Tavex::Sim::ScopedMachine machine;
     KTx& board;
-    TempDir dir;
+    TempDir dir{"tavex-ktx"};
     Bytes clrram, loadpcl, scanner;
 };
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/ExpectThrow.h"
+#include "support/TempDir.h"
 #include "tavex/model/IOTrack.h"
 #include "tavex/profibus/SST5136PFBPCI.h"
 #include "tavex/sim/Machine.h"
@@ -34,49 +35,6 @@ inline Bytes pattern(std::size_t size, std::uint8_t seed) {
         bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 9));
     return bytes;
 }
-
-// A folder of its own under the system's temporary folder, removed with
-// everything in it at the end.
-class TempDir {
-public:
-    TempDir() {
-        namespace fs = std::filesystem;
-        static unsigned counter = 0;
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (;;) {
-            path_ = fs::temp_directory_path() /
-                    ("tavex-pfb-" + std::to_string(stamp) + "-" + std::to_string(++counter));
-            if (fs::create_directory(path_))
-                break;
-        }
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    // The folder with its trailing separator, as a module prefix.
-    std::string prefix() const {
-        return path_.string() + static_cast<char>(std::filesystem::path::preferred_separator);
-    }
-    std::string file(const std::string& name) const { return prefix() + name; }
-
-    std::string write(const std::string& name, const Bytes& bytes) const {
-        std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
-        if (!bytes.empty())
-            out.write(reinterpret_cast<const char*>(&bytes[0]),
-                      static_cast<std::streamsize>(bytes.size()));
-        if (!out)
-            throw std::runtime_error("test scene: cannot write " + file(name));
-        return file(name);
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Machine, bridge, one board at bus 0 device 6 and a module file in the
 // folder.  A new board waits for its module; running() gives one that runs
@@ -102,7 +60,7 @@ public:
     Tavex::Sim::ScopedMachine machine;
     Tavex::Sim::PCIHostBridge& bridge;
     PFB& board;
-    TempDir dir;
+    TempDir dir{"tavex-pfb"};
     Bytes module;
 };
 
