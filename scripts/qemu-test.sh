@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the native Linux backend on real (emulated) PCs: boots two PCs with
 # QEMU, each with Debian's kernel and a small initramfs that holds the check
-# program (qemu/GuestCheck.cpp), the library's LinuxNative tests, the tavex
+# program (tests/qemu/GuestCheck.cpp), the library's LinuxNative tests, the tavex
 # tool, the shared libraries they load and the PCI ID database (pci.ids),
 # and runs them as root inside the guest, with /dev/mem open to the BIOS
 # data area, ROMs and PCI memory (iomem=relaxed).  In the same run the check
@@ -49,7 +49,7 @@ echo "== qemu-test: initramfs"
 root=$work/root
 mkdir -p "$root/bin" "$root/lib" "$root/proc" "$root/sys" "$root/dev" "$root/tmp"
 cp /bin/busybox "$root/bin/busybox"
-cp qemu/init "$root/init"
+cp tests/qemu/init "$root/init"
 for program in tavex_guest_check tavex_platform_tests tavex; do
     strip --strip-debug -o "$root/bin/$program" "build/default/bin/$program"
     # Every shared library the program loads, into /lib; the loader where

@@ -237,7 +237,7 @@ TEST_F(DriverTest, EveryOtherRequestIsRefusedWithItsStatus) {
 }
 
 // On 64-bit Windows a 32-bit process sends and receives 4-byte addresses
-// and gets windows its addresses reach (tests-driver/wow64-client.c).
+// and gets windows its addresses reach (tests/driver/wow64-client.c).
 TEST_F(DriverTest, AThirtyTwoBitProcessGetsFourByteAddressesAndLowWindows) {
     if (sizeof(void*) == 4)
         GTEST_SKIP() << "a 32-bit driver: this program is the 32-bit client";
