@@ -3,7 +3,9 @@
 #if defined(__linux__)
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -113,6 +115,46 @@ public:
     }
 
     void* dpmiMapPhysical(unsigned long, unsigned long) override { return 0; }
+
+    std::uint64_t monotonicNanoseconds() override {
+        struct timespec now;
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+               static_cast<std::uint64_t>(now.tv_nsec);
+    }
+
+    // To an absolute time: a late start of the sleep does not move the wake-up.
+    // A signal (SIGINT to the tool) interrupts it; the wait goes on to the
+    // deadline, and the scan sees its stop flag right after.
+    void sleepUntil(std::uint64_t deadline) override {
+        struct timespec until;
+        until.tv_sec = static_cast<time_t>(deadline / 1000000000u);
+        until.tv_nsec = static_cast<long>(deadline % 1000000000u);
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, 0) == EINTR) {
+        }
+    }
+
+    int setRealTimePriority(int priority) override {
+        struct sched_param parameter;
+        std::memset(&parameter, 0, sizeof parameter);
+        parameter.sched_priority = priority;
+        // pthread_setschedparam would need libpthread on older C libraries;
+        // the thread's own id does the same through sched_setscheduler.
+        const pid_t thread = static_cast<pid_t>(::syscall(SYS_gettid));
+        return ::sched_setscheduler(thread, SCHED_FIFO, &parameter) == 0 ? 0 : errno;
+    }
+
+    int lockMemory() override { return ::mlockall(MCL_CURRENT | MCL_FUTURE) == 0 ? 0 : errno; }
+
+    int setThreadCpu(unsigned cpu) override {
+        if (cpu >= CPU_SETSIZE)
+            return EINVAL;
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(cpu, &set);
+        const pid_t thread = static_cast<pid_t>(::syscall(SYS_gettid));
+        return ::sched_setaffinity(thread, sizeof set, &set) == 0 ? 0 : errno;
+    }
 
 private:
     enum PortRights { Unknown, Granted, Refused };
