@@ -65,26 +65,24 @@ private:
     void (*term_)(int);
 };
 
-// The demo plant's machine paced by the clock the process had before it,
-// for the life of the run.
-class Pacing {
+// The demo plant's machine for the run: no trace (it would grow by every
+// access of every cycle), and from pace() on woken by the given clock.
+class RunMachine {
 public:
-    Pacing(Sim::Machine& machine, Platform* clock) : machine_(machine) {
-        if (clock)
-            machine.paceWith(clock);
-        tracing_ = true;
-        machine.setTracing(false);   // the trace would grow by every access of every cycle
+    explicit RunMachine(Sim::Machine& machine) : machine_(machine) {
+        machine.setTracing(false);
     }
-    ~Pacing() {
+    ~RunMachine() {
         machine_.paceWith(0);
-        machine_.setTracing(tracing_);
+        machine_.setTracing(true);
     }
-    Pacing(const Pacing&) = delete;
-    Pacing& operator=(const Pacing&) = delete;
+    RunMachine(const RunMachine&) = delete;
+    RunMachine& operator=(const RunMachine&) = delete;
+
+    void pace(Platform* clock) { machine_.paceWith(clock); }
 
 private:
     Sim::Machine& machine_;
-    bool tracing_;
 };
 
 bool hasOutputs(const IOTrack& track) {
@@ -206,7 +204,7 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
         own.reset(new DemoPlant);
         plant = own.get();
     }
-    Pacing pacing(plant->machine(), realClock ? &before : 0);
+    RunMachine machine(plant->machine());
 
     std::vector<std::unique_ptr<OpenCard> > cards;
     std::vector<std::unique_ptr<IOTrack> > tracks;
@@ -236,12 +234,15 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
             else
                 scan.add(*track);
         }
+        // The intelligent boards pass the first data between memory and
+        // field.  The cards started and settle on the plant's own time; the
+        // scan's wake-ups, and its real-time requests, are this PC's.
+        if (settle)
+            OSInterface::sleep(settle);
+        machine.pace(realClock ? &before : 0);
         if (realTime.priority != 0 || realTime.cpu >= 0 || realTime.lockMemory)
             for (const std::string& warning : scan.enterRealTime(realTime))
                 err << "tavex: warning: " << warning << '\n';
-        // The intelligent boards pass the first data between memory and field.
-        if (settle)
-            OSInterface::sleep(settle);
 
         Platform& clock = Platform::current();
         const std::uint64_t end =
@@ -255,6 +256,7 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
         });
         figures = scan.statistics();
     }
+    machine.pace(0);   // the cards go on the plant's own time
     tracks.clear();
     for (std::unique_ptr<OpenCard>& card : cards)
         card->close();

@@ -3,10 +3,11 @@
 // scan duration): a latency test of the whole I/O path.
 //
 // --sim runs the demo plant's tracks.  Its I/O is simulated, in-process,
-// but its wake-ups are real: the simulated PC is paced by this PC's clock
-// and its boards do their work while the scan waits, so the latency is the
-// same as a scan of real boards would see.  Where a simulated PC is already
-// installed (the tool's tests) the scan keeps that PC's virtual time.
+// but its wake-ups are real: once the cards have started (on the plant's
+// own time), the simulated PC is paced by this PC's clock, its boards do
+// their work while the scan waits, and the scan sleeps as it would over
+// real boards.  Where a simulated PC is already installed (the tool's
+// tests) the scan keeps that PC's virtual time.
 //
 // Output tracks hold 0 while the scan runs and get 0 when it stops: at the
 // end, on SIGINT or SIGTERM, or when a card fails.
