@@ -1,0 +1,85 @@
+// Building a plant's cards and tracks.
+#include "tavex/plant/Plant.h"
+
+#include <algorithm>
+
+namespace Tavex {
+
+PlantIO::PlantIO(const Plant& plant, const OpenOptions& options) : plant_(plant) {
+    try {
+        for (const PlantCard& card : plant_.cards())
+            cards_.emplace_back(new OpenCard(card.arguments, options));
+        for (const PlantTrack& track : plant_.tracks())
+            tracks_.emplace_back(new IOTrack(card(track.card).card(), track.arguments.start,
+                                             track.arguments.letters.c_str()));
+    } catch (...) {
+        // The members go as the destructor would let them: tracks first,
+        // the last built first; a card that refuses to go is swallowed by
+        // its OpenCard, since the error that brought us here is the one.
+        while (!tracks_.empty())
+            tracks_.pop_back();
+        while (!cards_.empty())
+            cards_.pop_back();
+        throw;
+    }
+}
+
+PlantIO::~PlantIO() {
+    while (!tracks_.empty())
+        tracks_.pop_back();
+    while (!cards_.empty())
+        cards_.pop_back();   // ~OpenCard swallows a refusal: close() reports it
+}
+
+void PlantIO::close() {
+    while (!tracks_.empty())
+        tracks_.pop_back();
+    std::exception_ptr first;
+    while (!cards_.empty()) {
+        try {
+            cards_.back()->close();
+        } catch (...) {
+            if (!first)
+                first = std::current_exception();
+        }
+        cards_.pop_back();
+    }
+    if (first)
+        std::rethrow_exception(first);
+}
+
+OpenCard& PlantIO::card(const std::string& name) {
+    const std::vector<PlantCard>& cards = plant_.cards();
+    for (std::size_t i = 0; i < cards.size() && i < cards_.size(); ++i)
+        if (cards[i].name == name)
+            return *cards_[i];
+    throw std::out_of_range("the plant has no card '" + name + "'");
+}
+
+IOTrack& PlantIO::track(const std::string& name) {
+    const std::vector<PlantTrack>& tracks = plant_.tracks();
+    for (std::size_t i = 0; i < tracks.size() && i < tracks_.size(); ++i)
+        if (tracks[i].name == name)
+            return *tracks_[i];
+    throw std::out_of_range("the plant has no track '" + name + "'");
+}
+
+unsigned long PlantIO::settleTime() const {
+    unsigned long longest = 0;
+    for (const std::unique_ptr<OpenCard>& card : cards_)
+        longest = std::max(longest, card->settleTime());
+    return longest;
+}
+
+void PlantIO::setSafeValues() {
+    for (std::size_t t = 0; t < tracks_.size(); ++t) {
+        IOTrack& track = *tracks_[t];
+        const PlantTrack& info = plant_.tracks()[t];
+        for (unsigned int i = 0; i < track.numberOfPoints(); ++i)
+            if (track.pointType(i) == IOTrack::DigitalOutput ||
+                track.pointType(i) == IOTrack::AnalogOutput)
+                track[i] = info.safe[i];
+    }
+}
+
+}  // namespace Tavex
