@@ -2,6 +2,8 @@
 #include "tavex/plant/Plant.h"
 
 #include <algorithm>
+#include <exception>
+#include <stdexcept>
 
 namespace Tavex {
 
@@ -49,19 +51,17 @@ void PlantIO::close() {
 }
 
 OpenCard& PlantIO::card(const std::string& name) {
-    const std::vector<PlantCard>& cards = plant_.cards();
-    for (std::size_t i = 0; i < cards.size() && i < cards_.size(); ++i)
-        if (cards[i].name == name)
-            return *cards_[i];
-    throw std::out_of_range("the plant has no card '" + name + "'");
+    const PlantCard* card = plant_.findCard(name);
+    if (!card)
+        throw std::out_of_range("the plant has no card '" + name + "'");
+    return *cards_[static_cast<std::size_t>(card - plant_.cards().data())];
 }
 
 IOTrack& PlantIO::track(const std::string& name) {
-    const std::vector<PlantTrack>& tracks = plant_.tracks();
-    for (std::size_t i = 0; i < tracks.size() && i < tracks_.size(); ++i)
-        if (tracks[i].name == name)
-            return *tracks_[i];
-    throw std::out_of_range("the plant has no track '" + name + "'");
+    const PlantTrack* track = plant_.findTrack(name);
+    if (!track)
+        throw std::out_of_range("the plant has no track '" + name + "'");
+    return *tracks_[static_cast<std::size_t>(track - plant_.tracks().data())];
 }
 
 unsigned long PlantIO::settleTime() const {
