@@ -8,6 +8,9 @@
 namespace Tavex {
 
 PlantIO::PlantIO(const Plant& plant, const OpenOptions& options) : plant_(plant) {
+    // Room first: a vector that grows after a card is built would lose it.
+    cards_.reserve(plant_.cards().size());
+    tracks_.reserve(plant_.tracks().size());
     try {
         for (const PlantCard& card : plant_.cards())
             cards_.emplace_back(new OpenCard(card.arguments, options));

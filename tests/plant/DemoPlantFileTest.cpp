@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DemoPlant.h"
+#include "support/AllocationCounter.h"
 #include "support/ExpectThrow.h"
 #include "tavex/plant/Plant.h"
 #include "tavex/platform/OSInterface.h"
@@ -136,5 +137,48 @@ TEST(DemoPlantFile, RefusalHalfWayLeavesNothingOpen) {
             EXPECT_EQ(type, typeid(e).name());
         }
         EXPECT_EQ(0u, demo.machine().liveMappings()) << c.text;
+    }
+}
+
+// Memory that runs out at any step of opening a plant: nothing stays
+// mapped, nothing leaks, and an opening that gets through works.  The
+// demo PC keeps memory of its own while it runs (its trace), so leaks are
+// counted over its whole life, after a first opening has made what the
+// library makes once.
+TEST(DemoPlantFile, MemoryRunningOutAtAnyStepLeavesNothingBehind) {
+    const Plant plant = Plant::parse("[cards.racks]\ncard = \"ktx:0xC8000,,0xFE\"\n"
+                                     "[cards.line]\ncard = \"ac5:0x300\"\n"
+                                     "[cards.plug]\ncard = \"lpt:0x378\"\n"
+                                     "[tracks.rack]\ncard = \"racks\"\ntrack = \"2:IIIIIIII\"\n"
+                                     "[tracks.eyes]\ncard = \"line\"\ntrack = \"0:IIIIIIII\"\n",
+                                     "plant.toml");
+    {
+        DemoPlant first;
+        PlantIO io(plant, onDemoPlant(first));
+    }
+    const AllocationCounter::Window window;
+    std::size_t failures = 0;
+    bool opened = false;
+    {
+        DemoPlant demo;
+        const Tavex::OpenOptions options = onDemoPlant(demo);
+        for (std::size_t n = 1; n < 5000 && !opened; ++n) {
+            try {
+                AllocationCounter::failAllocation(n);
+                PlantIO io(plant, options);
+                AllocationCounter::failAllocation(0);
+                opened = io.card("plug").description() == "LPT at 0x378";
+            } catch (const std::bad_alloc&) {
+                AllocationCounter::failAllocation(0);
+                ++failures;
+            }
+            if (demo.machine().liveMappings() != 0)
+                ADD_FAILURE() << "a mapping stays after allocation " << n << " failed";
+        }
+    }
+    EXPECT_TRUE(opened);
+    EXPECT_LT(20u, failures);
+    if (AllocationCounter::seesLibrary()) {
+        EXPECT_EQ(0, window.leaked());
     }
 }
