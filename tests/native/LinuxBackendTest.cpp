@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -148,8 +149,8 @@ TEST(LinuxBackend, RefusalsNameTheirCause) {
          "00000000-00000000 : Reserved\n00000000-00000000 : System RAM\n", boardMemory, 0x100,
          [](const FileBackedPc&) {
              return withCause(mapRefused, "/proc/iomem shows this process no addresses, so RAM "
-                                          "cannot be told from a board: run as root "
-                                          "(CAP_SYS_ADMIN)");
+                                          "cannot be told from a board: run as root or with "
+                                          "CAP_SYS_ADMIN");
          }},
         {"low RAM", "", plainPc, 0x9F000, 0x100,
          [](const FileBackedPc&) {
@@ -235,6 +236,30 @@ TEST(LinuxBackend, MappingThatCannotBeRecordedIsReleased) {
     EXPECT_TRUE(throwsExactly<std::runtime_error>(map, text));
     AllocationCounter::failAllocation(0);
     EXPECT_EQ(0u, pc.mappings());
+}
+
+// A refused iopl(3) says what the system said and, by its errno, what most
+// likely stands in the way.  No "Tavex:" of its own: the front ends put
+// their name before it.
+TEST(LinuxBackend, PortRefusalNamesTheLikelyCause) {
+    const struct {
+        int error;
+        const char* text;
+    } rows[] = {
+        {EPERM,
+         "port I/O is not permitted for this process (iopl: Operation not permitted; run as "
+         "root or with CAP_SYS_RAWIO; a kernel locked down under Secure Boot refuses it even "
+         "then)."},
+        {ENOSYS,
+         "port I/O is not available to this process (iopl: Function not implemented; this "
+         "kernel, or the container it runs in, gives programs no port I/O)."},
+        {EINVAL,
+         "port I/O is not available to this process (iopl: Invalid argument; this kernel, or the "
+         "container it runs in, gives programs no port I/O)."},
+        {EIO, "port I/O is not permitted for this process (iopl: Input/output error)."},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.text, LinuxPlatform::portRefusal(row.error)) << "errno " << row.error;
 }
 
 // Maps and unmaps from several threads at once, each thread on windows of

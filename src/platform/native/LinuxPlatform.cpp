@@ -97,8 +97,8 @@ const char* openAdvice(int error) {
     case EACCES:
         return "run as root, or give the program read and write access to /dev/mem";
     case EPERM:
-        return "the process needs CAP_SYS_RAWIO (run as root), and the kernel must not be "
-               "locked down, as it is under Secure Boot";
+        return "run as root or with CAP_SYS_RAWIO; a kernel locked down under Secure Boot "
+               "refuses it even then";
     default:
         return 0;
     }
@@ -108,8 +108,8 @@ const char* openAdvice(int error) {
 const char* mapAdvice(int error) {
     switch (error) {
     case EPERM:
-        return "the kernel refuses this range (CONFIG_STRICT_DEVMEM, or lockdown under "
-               "Secure Boot)";
+        return "the kernel refuses this range: CONFIG_STRICT_DEVMEM, or a lockdown under "
+               "Secure Boot";
     case EINVAL:
         return "the kernel does not map this range through /dev/mem";
     case ENOMEM:
@@ -130,20 +130,7 @@ const char* mapAdvice(int error) {
 thread_local int portRights = -1;
 
 [[noreturn]] void portIoRefused(int error) {
-    const ErrorText reason(error);
-    const bool unsupported = error == ENOSYS || error == EINVAL;
-    const char* cause = 0;
-    if (error == EPERM)
-        cause = "the process lacks CAP_SYS_RAWIO (run as root), or the kernel is locked down, "
-                "as under Secure Boot";
-    else if (unsupported)
-        cause = "this kernel, or the container it runs in, gives programs no port I/O";
-    std::string text = unsupported ? "port I/O is not available to this process (iopl: "
-                                   : "port I/O is not permitted for this process (iopl: ";
-    text += reason.text;
-    if (cause != 0)
-        text = text + "; " + cause;
-    throw std::runtime_error(text + ").");
+    throw std::runtime_error(LinuxPlatform::portRefusal(error));
 }
 
 inline void requirePortRights() {
@@ -187,6 +174,23 @@ bool readWhole(const std::string& file, std::string& text) {
 
 LinuxPlatform::LinuxPlatform(const std::string& memDevice, const std::string& iomem)
     : memDevice_(memDevice), iomem_(iomem) {}
+
+std::string LinuxPlatform::portRefusal(int error) {
+    const ErrorText reason(error);
+    const bool unsupported = error == ENOSYS || error == EINVAL;
+    const char* cause = 0;
+    if (error == EPERM)
+        cause = "run as root or with CAP_SYS_RAWIO; a kernel locked down under Secure Boot "
+                "refuses it even then";
+    else if (unsupported)
+        cause = "this kernel, or the container it runs in, gives programs no port I/O";
+    std::string text = unsupported ? "port I/O is not available to this process (iopl: "
+                                   : "port I/O is not permitted for this process (iopl: ";
+    text += reason.text;
+    if (cause != 0)
+        text = text + "; " + cause;
+    return text + ").";
+}
 
 #if defined(TAVEX_HAVE_PORT_IO)
 std::uint8_t LinuxPlatform::inByte(std::uint16_t port) { requirePortRights(); return inb(port); }

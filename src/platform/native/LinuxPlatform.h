@@ -47,6 +47,9 @@ public:
     void* dpmiMapPhysical(unsigned long address, unsigned long size) override;
     std::string lastErrorText() override;
 
+    // The error of a port access after iopl(3) failed with this errno.
+    static std::string portRefusal(int error);
+
 private:
     struct Mapping {
         void* base;

@@ -166,7 +166,7 @@ private:
         switch (state_) {
         case Hidden:
             return "/proc/iomem shows this process no addresses, so RAM cannot be told from a "
-                   "board: run as root (CAP_SYS_ADMIN)";
+                   "board: run as root or with CAP_SYS_ADMIN";
         case NoRam:
             return "/proc/iomem lists no System RAM, so RAM cannot be told from a board";
         default:
