@@ -48,6 +48,8 @@ int Platform::setRealTimePriority(int) { return notAvailable; }
 int Platform::lockMemory() { return notAvailable; }
 int Platform::setThreadCpu(unsigned) { return notAvailable; }
 
+std::string Platform::lastErrorText() { return std::string(); }
+
 Platform& Platform::native() { return detail::nativePlatform(); }
 
 Platform* Platform::install(Platform* p) {

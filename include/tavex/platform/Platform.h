@@ -7,6 +7,7 @@
 #define TAVEX_PLATFORM_PLATFORM_H
 
 #include <cstdint>
+#include <string>
 
 #include "tavex/Export.h"
 
@@ -64,6 +65,12 @@ public:
     virtual int setRealTimePriority(int priority);   // SCHED_FIFO; a time-critical thread
     virtual int lockMemory();                        // mlockall: no page faults in the scan
     virtual int setThreadCpu(unsigned cpu);          // run only on this processor
+
+    // Why the last failed call above failed on the calling thread, in the
+    // system's words, or "" when the platform does not say (the default).
+    // Asked right after the failure, before any other call; the driver link
+    // puts it after its own error text, in parentheses.
+    virtual std::string lastErrorText();
 
     // The installed platform, else the native one.  Inline: every port
     // access of a card asks for it.
