@@ -1,0 +1,56 @@
+#include "support/AccessOrder.h"
+
+#include <cstdio>
+
+namespace Tavex {
+namespace Test {
+
+namespace {
+
+bool inSpans(const std::vector<Span>& spans, std::size_t offset) {
+    for (std::size_t i = 0; i < spans.size(); ++i)
+        if (spans[i].contains(offset))
+            return true;
+    return false;
+}
+
+std::string hex(std::size_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%zX", value);
+    return text;
+}
+
+}  // namespace
+
+OrderFinding checkOrder(const std::vector<MemoryAccessRecorder::Access>& record,
+                        const HandshakeRule& rule) {
+    typedef MemoryAccessRecorder::Access Access;
+    OrderFinding finding = {0, 0, std::string()};
+    bool handshakeWritten = false;   // since the board last ran
+    std::size_t handshakeOffset = 0;
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const Access& a = record[i];
+        if (a.kind == Access::BoardsRan) {
+            handshakeWritten = false;
+            continue;
+        }
+        if (a.kind == Access::Write && inSpans(rule.handshake, a.offset)) {
+            ++finding.handshakeWrites;
+            handshakeWritten = true;
+            handshakeOffset = a.offset;
+            continue;
+        }
+        if (a.kind != rule.data || !inSpans(rule.dataSpans, a.offset))
+            continue;
+        ++finding.dataAccesses;
+        if (handshakeWritten && finding.fault.empty())
+            finding.fault = rule.name + ": " + (a.kind == Access::Write ? "write" : "read") +
+                            " of " + hex(a.offset) + " after the handshake write of " +
+                            hex(handshakeOffset) + " (access " + std::to_string(i) +
+                            " of the record)";
+    }
+    return finding;
+}
+
+}  // namespace Test
+}  // namespace Tavex
