@@ -64,11 +64,7 @@ TEST(AB1784CardOrder, HandshakesComeAfterWhatTheyAnnounceAndRelease) {
             EXPECT_NE(0, c.response) << e.what();
         }
         recorder.stop();
-        for (const HandshakeRule& rule : rules) {
-            const Tavex::Test::OrderFinding found = checkOrder(recorder.accesses(), rule);
-            EXPECT_EQ("", found.fault);
-            EXPECT_LT(0u, found.handshakeWrites) << rule.name;
-            EXPECT_LT(0u, found.dataAccesses) << rule.name;
-        }
+        for (const HandshakeRule& rule : rules)
+            EXPECT_TRUE(keepsOrder(recorder.accesses(), rule, true));
     }
 }

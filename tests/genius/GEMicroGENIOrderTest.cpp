@@ -41,10 +41,7 @@ TEST(GEMicroGENIOrder, StationReadBeforeItsOutputsAreLetThrough) {
         recorder.start();
         Tavex::IOTrack track(channel, c.station, c.letters);
         recorder.stop();
-        const Tavex::Test::OrderFinding found = checkOrder(recorder.accesses(), rule);
-        EXPECT_EQ("", found.fault);
-        EXPECT_EQ(1u, found.handshakeWrites);
-        EXPECT_LE(2u, found.dataAccesses);
+        EXPECT_TRUE(keepsOrder(recorder.accesses(), rule, true));
         EXPECT_TRUE(s.board.outputsEnabled(c.station));
     }
 }

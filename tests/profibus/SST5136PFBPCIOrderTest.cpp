@@ -5,6 +5,7 @@
 // must have been read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "PFBScene.h"
@@ -82,13 +83,9 @@ TEST(SST5136PFBPCIOrder, HandshakesComeAfterWhatTheyAnnounceAndRelease) {
         }
         recorder.stop();
         for (int r = 0; r < Rules; ++r) {
-            const Tavex::Test::OrderFinding found = checkOrder(recorder.accesses(), rules[r]);
-            EXPECT_EQ("", found.fault);
-            for (int e : c.exercised)
-                if (e == r) {
-                    EXPECT_LT(0u, found.handshakeWrites) << rules[r].name;
-                    EXPECT_LT(0u, found.dataAccesses) << rules[r].name;
-                }
+            const bool exercised =
+                std::find(c.exercised.begin(), c.exercised.end(), r) != c.exercised.end();
+            EXPECT_TRUE(keepsOrder(recorder.accesses(), rules[r], exercised));
         }
     }
 }

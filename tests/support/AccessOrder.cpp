@@ -52,5 +52,17 @@ OrderFinding checkOrder(const std::vector<MemoryAccessRecorder::Access>& record,
     return finding;
 }
 
+::testing::AssertionResult keepsOrder(const std::vector<MemoryAccessRecorder::Access>& record,
+                                      const HandshakeRule& rule, bool exercised) {
+    const OrderFinding found = checkOrder(record, rule);
+    if (!found.fault.empty())
+        return ::testing::AssertionFailure() << found.fault;
+    if (exercised && (found.handshakeWrites == 0 || found.dataAccesses == 0))
+        return ::testing::AssertionFailure()
+               << rule.name << ": not exercised (" << found.handshakeWrites
+               << " handshake writes, " << found.dataAccesses << " data accesses)";
+    return ::testing::AssertionSuccess();
+}
+
 }  // namespace Test
 }  // namespace Tavex

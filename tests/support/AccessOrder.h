@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "support/MemoryAccessRecorder.h"
 
 namespace Tavex {
@@ -48,6 +50,12 @@ struct OrderFinding {
 
 OrderFinding checkOrder(const std::vector<MemoryAccessRecorder::Access>& record,
                         const HandshakeRule& rule);
+
+// For EXPECT_TRUE: the record keeps the rule and, when exercised, holds a
+// write of the handshake and an access of its data (so that a case that
+// never reached the exchange does not pass for one that kept its order).
+::testing::AssertionResult keepsOrder(const std::vector<MemoryAccessRecorder::Access>& record,
+                                      const HandshakeRule& rule, bool exercised);
 
 }  // namespace Test
 }  // namespace Tavex
