@@ -68,3 +68,43 @@ TEST(AB1784CardOrder, HandshakesComeAfterWhatTheyAnnounceAndRelease) {
             EXPECT_TRUE(keepsOrder(recorder.accesses(), rule, true));
     }
 }
+
+// The checks above rest on two things: the record holds the host's accesses
+// only, with a mark where the board ran, and the rule forgives a late write
+// only across such a mark.
+TEST(AB1784CardOrder, RecordHoldsTheHostOnlyAndTheRuleResetsWhereTheBoardRan) {
+    if (!MemoryAccessRecorder::isSupported())
+        GTEST_SKIP() << "no access recorder on this platform";
+    Scene s;
+    Tavex::AB1784Card card(0xC0000, s.path().c_str(), 0xFE);
+    volatile std::uint8_t* window = s.board.memory().data();
+    MemoryAccessRecorder recorder(s.board.memory().data(), KTx::WindowSize);
+    recorder.start();
+    window[KTx::OutputImage + 3] = 0x5A;
+    s.machine.sleep(10);   // the scanner refreshes every image table meanwhile
+    const std::uint8_t in = window[KTx::InputImage + 3];
+    recorder.stop();
+    (void)in;
+    ASSERT_EQ(3u, recorder.accesses().size());
+    EXPECT_EQ(Access::Write, recorder.accesses()[0].kind);
+    EXPECT_EQ(KTx::OutputImage + 3, recorder.accesses()[0].offset);
+    EXPECT_EQ(Access::BoardsRan, recorder.accesses()[1].kind);
+    EXPECT_EQ(Access::Read, recorder.accesses()[2].kind);
+    EXPECT_EQ(KTx::InputImage + 3, recorder.accesses()[2].offset);
+
+    const HandshakeRule rule = {"data before X", {{9, 1}}, Access::Write, {{0, 4}}};
+    const Access d = {Access::Write, 2}, x = {Access::Write, 9}, ran = {Access::BoardsRan, 0},
+                 r = {Access::Read, 2};
+    struct Case {
+        const char* name;
+        std::vector<Access> record;
+        bool keeps;
+    } cases[] = {
+        {"data, then handshake", {d, d, x}, true},
+        {"handshake, then data", {d, x, d}, false},
+        {"handshake, board ran, new data", {d, x, ran, d, x}, true},
+        {"a read is no write", {x, r}, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.keeps, static_cast<bool>(keepsOrder(c.record, rule, false))) << c.name;
+}

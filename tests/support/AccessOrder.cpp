@@ -1,6 +1,6 @@
 #include "support/AccessOrder.h"
 
-#include <cstdio>
+#include <sstream>
 
 namespace Tavex {
 namespace Test {
@@ -15,9 +15,9 @@ bool inSpans(const std::vector<Span>& spans, std::size_t offset) {
 }
 
 std::string hex(std::size_t value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%zX", value);
-    return text;
+    std::ostringstream text;
+    text << "0x" << std::hex << std::uppercase << value;
+    return text.str();
 }
 
 }  // namespace
