@@ -45,6 +45,7 @@ public:
     // accesses to the window are not the host's: see RecordingMachine.
     void pause();
     void resume();
+    bool paused() const { return paused_; }
 
     // The recorder that is running now, if any.
     static MemoryAccessRecorder* running();

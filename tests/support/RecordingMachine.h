@@ -45,10 +45,13 @@ public:
     }
 
 private:
-    // Pauses the running recorder, if any, for one call into the machine.
+    // Pauses the running recorder, if any, for one call into the machine;
+    // a call made while it is paused leaves it to the outer one.
     class BoardsRun {
     public:
         BoardsRun() : recorder_(MemoryAccessRecorder::running()) {
+            if (recorder_ != 0 && recorder_->paused())
+                recorder_ = 0;
             if (recorder_ != 0)
                 recorder_->pause();
         }
