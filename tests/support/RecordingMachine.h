@@ -43,6 +43,10 @@ public:
         BoardsRun run;
         ScopedMachine::sleep(milliseconds);
     }
+    void sleepUntil(std::uint64_t deadline) override {
+        BoardsRun run;
+        ScopedMachine::sleepUntil(deadline);
+    }
 
 private:
     // Pauses the running recorder, if any, for one call into the machine;
