@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz]   (default: native cross)
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [package]
+#                                                        (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -25,6 +26,10 @@
 #           cpio to pack the initramfs
 #   fuzz    clang with its libFuzzer and sanitizer runtimes, for the fuzz
 #           preset (scripts/fuzz.sh)
+#   package the Debian packages and their check (scripts/package-check.sh):
+#           dpkg-shlibdeps (dpkg-dev), file and objcopy (binutils), which
+#           CPack uses; lintian; man-db and bash-completion to try the man
+#           page and the completion
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -46,7 +51,8 @@ for group in "${groups[@]}"; do
         callgrind) wanted+=(valgrind) ;;
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz)" >&2
+        package) wanted+=(dpkg-dev file binutils lintian man-db bash-completion) ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, package)" >&2
            exit 2 ;;
     esac
 done

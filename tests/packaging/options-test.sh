@@ -20,7 +20,7 @@ fi
 # The options of one help text: the first column of its option lines.
 options_of() {
     sed -n 's/^ \{1,4\}\(-[^ ].*\)$/\1/p' |
-        sed 's/  .*//' | tr ', ' '\n\n' | grep -E '^--?[A-Za-z]' | sed 's/=.*//' | sort -u
+        sed 's/  .*//' | tr ' ,' '\n' | grep -E '^--?[A-Za-z]' | sed 's/=.*//' | sort -u
 }
 # The subcommands of the top-level help (CLI11: a "Subcommands:" block).
 subcommands_of() {
@@ -45,6 +45,7 @@ commands=$(subcommands_of <<<"$top")
 [ -n "$commands" ] || fail "no subcommands found in tavex --help"
 script=$(cat "$completion")
 for command in "" $commands; do
+    # shellcheck disable=SC2086   # no word for the top level
     help=$("$tavex" $command --help) || { fail "tavex $command --help failed"; continue; }
     for option in $(options_of <<<"$help"); do
         want=${offered_as[$option]:-$option}
