@@ -38,6 +38,15 @@
 
 include(CMakePackageConfigHelpers)
 
+# The installed package's names inside this build too, so that a project
+# that takes Tavex in with add_subdirectory() links as it would against
+# the installed package: target_link_libraries(... Tavex::tavex_sim).
+foreach(target tavex tavex_sim tavex_plant)
+    if(TARGET ${target})
+        add_library(Tavex::${target} ALIAS ${target})
+    endif()
+endforeach()
+
 # The shared library needs no RPATH of its own (it links only system
 # libraries); the programs keep theirs (cmake/TavexInstallRpath.cmake).
 set_target_properties(tavex PROPERTIES INSTALL_RPATH "")
