@@ -12,6 +12,10 @@
 #           PCI ID database for the names that tavex pci prints (libpci-dev,
 #           pci.ids), and toml++ for the plant file (libtomlplusplus-dev,
 #           used header-only, also by the cross build)
+#   package the Debian packages and their check (scripts/package-check.sh):
+#           dpkg-shlibdeps (dpkg-dev), file and objcopy (binutils), which
+#           CPack uses; lintian; man-db and bash-completion to try the man
+#           page and the completion
 #   cross   the Windows cross build and its test runs: MinGW-w64 for i686
 #           and x86_64, and Wine with its 32-bit and 64-bit parts
 #           (wine32:i386, wine64).  wine32:i386 installs on a host that
@@ -26,10 +30,6 @@
 #           cpio to pack the initramfs
 #   fuzz    clang with its libFuzzer and sanitizer runtimes, for the fuzz
 #           preset (scripts/fuzz.sh)
-#   package the Debian packages and their check (scripts/package-check.sh):
-#           dpkg-shlibdeps (dpkg-dev), file and objcopy (binutils), which
-#           CPack uses; lintian; man-db and bash-completion to try the man
-#           page and the completion
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -45,13 +45,13 @@ for group in "${groups[@]}"; do
     case "$group" in
         native) wanted+=(cmake make g++ libgtest-dev googletest pkg-config
                          libcli11-dev libpci-dev pci.ids libtomlplusplus-dev) ;;
+        package) wanted+=(dpkg-dev file binutils lintian man-db bash-completion) ;;
         cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;
         callgrind) wanted+=(valgrind) ;;
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
-        package) wanted+=(dpkg-dev file binutils lintian man-db bash-completion) ;;
         *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, package)" >&2
            exit 2 ;;
     esac
