@@ -70,7 +70,8 @@ for f in include/tavex/tavex.h include/tavex/sim/Machine.h include/tavex/plant/P
          share/bash-completion/completions/tavex share/tavex/demo-plant.toml; do
     [ -e "$prefix/$f" ] || fail "$f not installed"
 done
-if find "$prefix/include" -name '*.h' -exec grep -l '"model/\|"platform/\|"pci/\|toml' {} + | grep -q .; then
+if find "$prefix/include" -name '*.h' \
+        -exec grep -l '#include "\(model\|platform\|pci\)/\|#include <toml' {} + | grep -q .; then
     fail "an installed header includes an internal one or toml++"
 fi
 check_tool "$prefix" bin "$libdir"
