@@ -34,7 +34,8 @@
 #      themselves (dpkg-shlibdeps); DEPENDS adds others (python3, ...).
 #      ARCH_ALL marks a package without compiled code (Architecture: all).
 #   3. give it a man page for each program it puts in bin/, and check the
-#      package with scripts/package-check.sh (lintian: no errors).
+#      packages with scripts/package-check.sh: lintian runs on every .deb
+#      and must report no error.
 
 include(CMakePackageConfigHelpers)
 

@@ -82,8 +82,10 @@ run "$scratch/build-package.log" cmake --preset package
 run "$scratch/build-package.log" cmake --build --preset package
 run "$scratch/cpack.log" cpack --preset package -B "$scratch/deb"
 debs=("$scratch"/deb/*.deb)
-names=$(for deb in "${debs[@]}"; do dpkg-deb --field "$deb" Package; done | sort | tr '\n' ' ')
-[ "$names" = "libtavex-dev libtavex0 tavex " ] || fail "packages built: $names"
+names=" $(for deb in "${debs[@]}"; do dpkg-deb --field "$deb" Package; done | tr '\n' ' ')"
+for package in libtavex0 libtavex-dev tavex; do
+    [[ $names == *" $package "* ]] || fail "no package $package among:$names"
+done
 for deb in "${debs[@]}"; do
     dpkg-deb --field "$deb" Package Version Depends | sed 's/^/  /; s/^  Package/\n  Package/'
 done
