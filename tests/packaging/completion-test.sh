@@ -91,6 +91,8 @@ tavex --plant |line.toml
 tavex info |ac28 ac5 dummy genius ktx lpt pc7166 pci72xx pfb
 tavex info ac5 |
 tavex demo --|--help --seconds
+tavex scan --sim --period 1ms --p|--period --plant --priority
+tavex scan --l|--lock-memory
 tavex bogus |
 CASES
 
