@@ -57,7 +57,7 @@ failures=0
 while IFS='|' read -r line expected; do
     [[ -z $line || $line == \#* ]] && continue
     line=${line//@/$scratch}
-    got=$(cd "$scratch" && complete_line "$line")
+    got=$(cd "$scratch" && HOME=$scratch complete_line "$line")
     if [[ $got != "$expected" ]]; then
         echo "completion-test: '$line' offers '$got', expected '$expected'" >&2
         failures=$((failures + 1))
@@ -87,6 +87,7 @@ tavex read --plant=@/line.toml m|motors
 tavex read --plant @/line.toml eyes |
 tavex watch --plant @/line.toml eyes |eyes motors
 tavex --plant @/missing.toml watch |
+tavex watch --plant ~/line.toml |eyes motors
 tavex --plant |line.toml
 tavex info |ac28 ac5 dummy genius ktx lpt pc7166 pci72xx pfb
 tavex info ac5 |
