@@ -15,6 +15,8 @@
 #include "DemoPlant.h"
 #include "OpenCard.h"
 #include "tavex/model/IOTrack.h"
+#include "tavex/plant/Plant.h"
+#include "tavex/plant/PlantScan.h"
 #include "tavex/platform/OSInterface.h"
 #include "tavex/platform/Platform.h"
 #include "tavex/scan/Scan.h"
@@ -124,8 +126,7 @@ void jsonFigures(std::ostream& out, const char* name, const Scan::Figures& f) {
 }  // namespace
 
 ScanArguments::ScanArguments()
-    : sim(false), period("1ms"), seconds("10"), lockMemory(false), bestEffort(false),
-      json(false) {}
+    : sim(false), yes(false), seconds("10"), lockMemory(false), bestEffort(false), json(false) {}
 
 std::uint64_t parsePeriod(const std::string& text) {
     const std::string::size_type unitAt = text.find_first_not_of("0123456789.");
@@ -159,13 +160,21 @@ std::uint64_t parsePeriod(const std::string& text) {
 
 CLI::App* addScanCommand(CLI::App& app, ScanArguments& a) {
     CLI::App* scan = app.add_subcommand(
-        "scan", "run the tracks in a periodic scan with an empty logic and print its figures "
-                "(wake-up latency, scan duration, overruns): a latency test of the I/O path");
+        "scan", "run a plant's tracks in a periodic scan with an empty logic and print its "
+                "figures (wake-up latency, scan duration, overruns): a latency test of the I/O "
+                "path");
+    scan->add_option("--plant", a.plant,
+                     "the plant file whose tracks to run, with its period and safe values")
+        ->type_name("FILE");
     scan->add_flag("--sim", a.sim,
-                   "the demo plant's tracks: simulated boards, in-process, woken by this PC's "
-                   "clock")
-        ->required();
-    scan->add_option("--period", a.period, "the scan's period (default 1ms)")->type_name("TIME");
+                   "on the demo plant, a simulated PC (its boards in-process, woken by this "
+                   "PC's clock); without --plant, the demo's own tracks");
+    scan->add_flag("--yes", a.yes,
+                   "with --plant on this PC's boards: let the scan drive their outputs (it "
+                   "holds them at their safe values)");
+    scan->add_option("--period", a.period,
+                     "the scan's period (default: the plant file's, else 1ms)")
+        ->type_name("TIME");
     scan->add_option("--seconds", a.seconds, "how long (default 10)")->type_name("N");
     scan->add_option("--priority", a.priority,
                      "run at this real-time priority, 1-99 (Linux SCHED_FIFO; Windows: a "
@@ -181,9 +190,75 @@ CLI::App* addScanCommand(CLI::App& app, ScanArguments& a) {
     return scan;
 }
 
+namespace {
+
+struct Measured {
+    Scan::Statistics figures;
+    const char* stoppedBy;
+};
+
+// Settles the boards, switches to real time, runs the empty logic until
+// the time is up or a signal comes, and takes the figures.
+Measured measure(Scan& scan, unsigned long settle, RunMachine* machine, Platform* realClock,
+                 const Scan::RealTime& realTime, unsigned seconds, std::ostream& err) {
+    // The intelligent boards pass the first data between memory and field.
+    // On the demo plant the cards started and settle on the plant's own
+    // time; the scan's wake-ups, and its real-time requests, are this PC's.
+    if (settle)
+        OSInterface::sleep(settle);
+    if (machine)
+        machine->pace(realClock);
+    if (realTime.priority != 0 || realTime.cpu >= 0 || realTime.lockMemory)
+        for (const std::string& warning : scan.enterRealTime(realTime))
+            err << "tavex: warning: " << warning << '\n';
+
+    Platform& clock = Platform::current();
+    const std::uint64_t end =
+        clock.monotonicNanoseconds() + static_cast<std::uint64_t>(seconds) * 1000000000u;
+    bool byTime = false;
+    {
+        SignalsStopScan signals(scan);
+        scan.run([&] {
+            if (clock.monotonicNanoseconds() >= end) {
+                byTime = true;
+                scan.stop();
+            }
+        });
+    }
+    if (machine)
+        machine->pace(0);   // the cards go on the plant's own time
+    Measured m;
+    m.figures = scan.statistics();
+    m.stoppedBy = byTime ? "time" : (signalSeen == SIGTERM ? "SIGTERM" : "SIGINT");
+    return m;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + '"';
+}
+
+}  // namespace
+
 int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
                 const Environment& env) {
-    const std::uint64_t period = parsePeriod(a.period);
+    if (!a.sim && a.plant.empty())
+        throw UsageError("scan needs --plant FILE, --sim, or both");
+    if (!a.sim && !a.yes)
+        throw UsageError("scan --plant drives the outputs of this PC's boards (it holds them at "
+                         "their safe values); add --yes to let it, or --sim for the demo plant");
     const unsigned seconds = parseUnsigned(a.seconds, 86400, "seconds");
     if (seconds == 0)
         throw UsageError("seconds must be 1 or more");
@@ -193,79 +268,76 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
     realTime.cpu = a.cpu.empty() ? -1 : static_cast<int>(parseUnsigned(a.cpu, 1023, "cpu"));
     realTime.lockMemory = a.lockMemory;
     realTime.bestEffort = a.bestEffort;
+    std::uint64_t period = a.period.empty() ? 0 : parsePeriod(a.period);
+    const std::unique_ptr<Plant> plantFile(a.plant.empty() ? 0 : new Plant(Plant::load(a.plant)));
+    if (period == 0)
+        period = plantFile ? static_cast<std::uint64_t>(plantFile->period()) * 1000u : 1000000u;
 
-    // The clock from before the plant: this PC's, unless a simulated one is
-    // already in place.
+    // The clock from before the demo plant: this PC's, unless a simulated
+    // one is already in place.
     Platform& before = Platform::current();
     const bool realClock = dynamic_cast<Sim::Machine*>(&before) == 0;
     std::unique_ptr<DemoPlant> own;
-    DemoPlant* plant = env.plant;
-    if (!plant) {
+    DemoPlant* demo = a.sim ? env.plant : 0;
+    if (a.sim && !demo) {
         own.reset(new DemoPlant);
-        plant = own.get();
+        demo = own.get();
     }
-    RunMachine machine(plant->machine());
+    std::unique_ptr<RunMachine> machine(demo ? new RunMachine(demo->machine()) : 0);
+    Platform* const pacer = realClock ? &before : 0;
+    const std::chrono::nanoseconds periodTime(static_cast<std::chrono::nanoseconds::rep>(period));
 
-    std::vector<std::unique_ptr<OpenCard> > cards;
-    std::vector<std::unique_ptr<IOTrack> > tracks;
-    std::map<std::string, OpenCard*> byText;
-    unsigned long settle = 0;
+    Measured m;
     std::size_t count = 0;
-    const DemoTrack* demo = demoTracks(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        OpenCard*& card = byText[demo[i].card];
-        if (!card) {
-            cards.emplace_back(new OpenCard(parseCard(demo[i].card), plant));
-            card = cards.back().get();
-            if (card->settleTime() > settle)
-                settle = card->settleTime();
+    if (plantFile) {
+        PlantIO io(*plantFile, openOptions(demo));
+        count = io.trackCount();
+        {
+            // The empty logic leaves every output at its safe value.
+            io.setSafeValues();
+            PlantScan scan(io, periodTime);
+            m = measure(scan, io.settleTime(), machine.get(), pacer, realTime, seconds, err);
         }
-        const TrackArguments where = parseTrack(demo[i].track);
-        tracks.emplace_back(new IOTrack(card->card(), where.start, where.letters.c_str()));
-    }
-
-    Scan::Statistics figures;
-    bool byTime = false;
-    {
-        Scan scan{std::chrono::nanoseconds(period)};
-        for (std::unique_ptr<IOTrack>& track : tracks) {
-            if (hasOutputs(*track))
-                scan.add(*track, std::vector<long>(track->numberOfPoints(), 0));
-            else
-                scan.add(*track);
-        }
-        // The intelligent boards pass the first data between memory and
-        // field.  The cards started and settle on the plant's own time; the
-        // scan's wake-ups, and its real-time requests, are this PC's.
-        if (settle)
-            OSInterface::sleep(settle);
-        machine.pace(realClock ? &before : 0);
-        if (realTime.priority != 0 || realTime.cpu >= 0 || realTime.lockMemory)
-            for (const std::string& warning : scan.enterRealTime(realTime))
-                err << "tavex: warning: " << warning << '\n';
-
-        Platform& clock = Platform::current();
-        const std::uint64_t end =
-            clock.monotonicNanoseconds() + static_cast<std::uint64_t>(seconds) * 1000000000u;
-        SignalsStopScan signals(scan);
-        scan.run([&] {
-            if (clock.monotonicNanoseconds() >= end) {
-                byTime = true;
-                scan.stop();
+        io.close();
+    } else {
+        std::vector<std::unique_ptr<OpenCard> > cards;
+        std::vector<std::unique_ptr<IOTrack> > tracks;
+        std::map<std::string, OpenCard*> byText;
+        unsigned long settle = 0;
+        const DemoTrack* rows = demoTracks(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            OpenCard*& card = byText[rows[i].card];
+            if (!card) {
+                cards.emplace_back(new OpenCard(parseCard(rows[i].card), demo));
+                card = cards.back().get();
+                if (card->settleTime() > settle)
+                    settle = card->settleTime();
             }
-        });
-        figures = scan.statistics();
+            const TrackArguments where = parseTrack(rows[i].track);
+            tracks.emplace_back(new IOTrack(card->card(), where.start, where.letters.c_str()));
+        }
+        {
+            Scan scan(periodTime);
+            for (std::unique_ptr<IOTrack>& track : tracks) {
+                if (hasOutputs(*track))
+                    scan.add(*track, std::vector<long>(track->numberOfPoints(), 0));
+                else
+                    scan.add(*track);
+            }
+            m = measure(scan, settle, machine.get(), pacer, realTime, seconds, err);
+        }
+        tracks.clear();
+        for (std::unique_ptr<OpenCard>& card : cards)
+            card->close();
     }
-    machine.pace(0);   // the cards go on the plant's own time
-    tracks.clear();
-    for (std::unique_ptr<OpenCard>& card : cards)
-        card->close();
 
-    const char* stoppedBy = byTime ? "time" : (signalSeen == SIGTERM ? "SIGTERM" : "SIGINT");
+    const Scan::Statistics& figures = m.figures;
+    const bool byTime = std::string(m.stoppedBy) == "time";
     if (a.json) {
-        out << "{\"period_ns\":" << period << ",\"seconds\":" << seconds
-            << ",\"tracks\":" << count << ",\"clock\":\""
-            << (realClock ? "real" : "virtual") << "\",\"stopped_by\":\"" << stoppedBy
+        out << "{\"plant\":" << (plantFile ? jsonString(a.plant) : std::string("null"))
+            << ",\"sim\":" << (a.sim ? "true" : "false") << ",\"period_ns\":" << period
+            << ",\"seconds\":" << seconds << ",\"tracks\":" << count << ",\"clock\":\""
+            << (realClock ? "real" : "virtual") << "\",\"stopped_by\":\"" << m.stoppedBy
             << "\",\"cycles\":" << figures.cycles << ",\"overruns\":" << figures.overruns
             << ",\"missed_periods\":" << figures.missedPeriods
             << ",\"bad_cycles\":" << figures.badCycles << ',';
@@ -274,10 +346,13 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
         jsonFigures(out, "duration_ns", figures.duration);
         out << "}\n";
     } else {
-        out << "tavex scan: " << count << " tracks of the demo plant (simulated PC, "
-            << (realClock ? "real" : "virtual") << " time), period " << periodText(period)
-            << ", " << seconds << " s" << (byTime ? "" : std::string(", stopped by ") + stoppedBy)
-            << '\n'
+        const std::string what = plantFile ? " tracks of " + a.plant : " tracks of the demo plant";
+        const std::string where =
+            a.sim ? plantFile ? " on the demo plant (simulated PC, " : " (simulated PC, "
+                  : " (this PC's boards, ";
+        out << "tavex scan: " << count << what << where << (realClock ? "real" : "virtual")
+            << " time), period " << periodText(period) << ", " << seconds << " s"
+            << (byTime ? "" : std::string(", stopped by ") + m.stoppedBy) << '\n'
             << "cycles " << figures.cycles << "  overruns " << figures.overruns
             << "  missed periods " << figures.missedPeriods << "  bad cycles "
             << figures.badCycles << '\n';

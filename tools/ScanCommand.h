@@ -2,15 +2,20 @@
 // a while and prints the scan's figures (cycles, overruns, wake-up latency,
 // scan duration): a latency test of the whole I/O path.
 //
-// --sim runs the demo plant's tracks.  Its I/O is simulated, in-process,
+// --plant FILE runs the tracks of a plant file with its period and safe
+// values, on this PC's boards (with --yes: the outputs are driven, held at
+// their safe values) or with --sim on the demo plant.  --sim alone runs the
+// demo's own tracks, its outputs held at 0.
+//
+// On --sim the I/O is simulated, in-process,
 // but its wake-ups are real: once the cards have started (on the plant's
 // own time), the simulated PC is paced by this PC's clock, its boards do
 // their work while the scan waits, and the scan sleeps as it would over
 // real boards.  Where a simulated PC is already installed (the tool's
 // tests) the scan keeps that PC's virtual time.
 //
-// Output tracks hold 0 while the scan runs and get 0 when it stops: at the
-// end, on SIGINT or SIGTERM, or when a card fails.
+// Output tracks get their safe values when the scan stops: at the end, on
+// SIGINT or SIGTERM, or when a card fails.
 #ifndef TAVEX_TOOLS_SCANCOMMAND_H
 #define TAVEX_TOOLS_SCANCOMMAND_H
 
@@ -29,8 +34,10 @@ namespace Tool {
 
 struct ScanArguments {
     ScanArguments();
+    std::string plant;      // the plant file; empty: the demo's tracks (--sim)
     bool sim;
-    std::string period;     // "1ms", "250us", ...
+    bool yes;               // consent to drive real outputs
+    std::string period;     // "1ms", "250us", ...; empty: the plant's, else 1 ms
     std::string seconds;
     std::string priority;   // empty: none
     std::string cpu;        // empty: any

@@ -15,6 +15,7 @@
 #include "DemoPlant.h"
 #include "ScanCommand.h"
 #include "ToolRun.h"
+#include "support/TempDir.h"
 
 using Tavex::Tool::DemoPlant;
 
@@ -32,7 +33,7 @@ TEST(ToolScan, RunsTheDemoTracksForTheSecondsAndPrintsTheFigures) {
                                  &plant);
     EXPECT_EQ(0, json.code) << json.err;
     EXPECT_EQ("", json.err);
-    EXPECT_EQ(0u, json.out.find("{\"period_ns\":500000,\"seconds\":2,\"tracks\":15,"
+    EXPECT_EQ(0u, json.out.find("{\"plant\":null,\"sim\":true,\"period_ns\":500000,\"seconds\":2,\"tracks\":15,"
                                 "\"clock\":\"virtual\",\"stopped_by\":\"time\",\"cycles\":4000,"
                                 "\"overruns\":0,\"missed_periods\":0,\"bad_cycles\":0,"
                                 "\"latency_ns\":{\"min\":0,\"p50\":0,\"p99\":0,\"p999\":0,"
@@ -118,7 +119,10 @@ TEST(ToolScan, RefusesAWrongCommandLine) {
         std::vector<std::string> arguments;
         const char* error;
     } cases[] = {
-        {{"scan", "--period", "1ms"}, "tavex: --sim is required"},
+        {{"scan", "--period", "1ms"}, "tavex: scan needs --plant FILE, --sim, or both"},
+        {{"scan", "--plant", "line.toml"},
+         "tavex: scan --plant drives the outputs of this PC's boards (it holds them at their "
+         "safe values); add --yes to let it, or --sim for the demo plant"},
         {{"scan", "--sim", "--period", "5"},
          "tavex: period '5' is not a time from 1us to 10s with its unit (ns, us, ms or s), e.g. 1ms"},
         {{"scan", "--sim", "--period", "999ns"},
@@ -133,6 +137,43 @@ TEST(ToolScan, RefusesAWrongCommandLine) {
         EXPECT_EQ(0u, run.err.find(c.error)) << run.err;
         EXPECT_EQ("", run.out);
     }
+}
+
+// A plant file on the demo plant: its tracks, its period, its safe values
+// at the end; a file the plant library refuses is its error, exit 1.
+TEST(ToolScan, RunsAPlantFilesTracksWithItsPeriodAndSafeValues) {
+    TempDir folder;
+    const std::string text = "period = \"20ms\"\n"
+                             "[cards.line]\ncard = \"ac5:0x300\"\n"
+                             "[tracks.eyes]\ncard = \"line\"\ntrack = \"0:IIIIIIII\"\n"
+                             "[tracks.motors]\ncard = \"line\"\ntrack = \"1:OOOOOOOO\"\n"
+                             "safe = [1, 0, 0, 0, 0, 0, 0, 1]\n";
+    const std::string file =
+        folder.write("line.toml", std::vector<std::uint8_t>(text.begin(), text.end()));
+    DemoPlant plant;
+    const ToolRun run =
+        runTool({"scan", "--plant", file, "--sim", "--seconds", "1", "--json"}, &plant);
+    EXPECT_EQ(0, run.code) << run.err;
+    EXPECT_EQ(0u, run.out.find("{\"plant\":\"" + file + "\",\"sim\":true,\"period_ns\":20000000,"
+                               "\"seconds\":1,\"tracks\":2,\"clock\":\"virtual\","
+                               "\"stopped_by\":\"time\",\"cycles\":50,"))
+        << run.out;
+    EXPECT_TRUE(plant.ac5().outputOn(1, 0));   // held at, and left at, the safe values
+    EXPECT_TRUE(plant.ac5().outputOn(1, 7));
+    EXPECT_FALSE(plant.ac5().outputOn(1, 1));
+
+    const ToolRun faster = runTool(
+        {"scan", "--plant", file, "--sim", "--seconds", "1", "--period", "5ms"}, &plant);
+    EXPECT_EQ(0, faster.code) << faster.err;
+    EXPECT_EQ("tavex scan: 2 tracks of " + file +
+                  " on the demo plant (simulated PC, virtual time), period 5 ms, 1 s",
+              linesOf(faster.out).at(0));
+    EXPECT_EQ("cycles 200  overruns 0  missed periods 0  bad cycles 0", linesOf(faster.out).at(1));
+
+    const ToolRun missing =
+        runTool({"scan", "--plant", folder.file("none.toml"), "--sim"}, &plant);
+    EXPECT_EQ(1, missing.code);
+    EXPECT_EQ(0u, missing.err.find("tavex: " + folder.file("none.toml") + ": ")) << missing.err;
 }
 
 TEST(ToolScan, PeriodsHaveAUnitAndMayHaveAFraction) {
