@@ -100,18 +100,34 @@ public:
         ++scan_;
     }
 
+    // One line per track where the terminal is wide enough, else two: the
+    // track, its state and values, then its CARD and TRACK strings below.
     std::vector<std::string> table(const Screen& screen, unsigned seconds) const {
         char title[160];
         std::snprintf(title, sizeof title,
                       "Tavex demo: a bottling line on a simulated PC     t = %lu.%03lu s of %u s",
                       time() / 1000, time() % 1000, seconds);
         std::vector<std::string> lines{title, process(), ""};
-        lines.push_back(pad("track", 15) + pad("CARD", 22) + pad("TRACK", 28) +
-                        pad("state", 24) + "values");
+        std::size_t widest = 0;
         for (std::size_t i = 0; i < tracks_.size(); ++i)
-            lines.push_back(pad(rows[i].label, 15) + pad(rows[i].card, 22) +
-                            pad(rows[i].track, 28) + screen.state(tracks_[i]->trackState(), 22) +
-                            "  " + compactValues(*tracks_[i], rows[i].percent));
+            widest = std::max(widest, compactValues(*tracks_[i], rows[i].percent).size());
+        const bool wide = 15 + 22 + 28 + 22 + 2 + widest <= screen.columns();
+        if (wide)
+            lines.push_back(pad("track", 15) + pad("CARD", 22) + pad("TRACK", 28) +
+                            pad("state", 24) + "values");
+        else
+            lines.push_back(pad("track", 15) + pad("state", 24) + "values");
+        for (std::size_t i = 0; i < tracks_.size(); ++i) {
+            const std::string state = screen.state(tracks_[i]->trackState(), 22) + "  " +
+                                      compactValues(*tracks_[i], rows[i].percent);
+            if (wide) {
+                lines.push_back(pad(rows[i].label, 15) + pad(rows[i].card, 22) +
+                                pad(rows[i].track, 28) + state);
+            } else {
+                lines.push_back(pad(rows[i].label, 15) + state);
+                lines.push_back("    " + pad(rows[i].card, 22) + rows[i].track);
+            }
+        }
         lines.push_back("");
         lines.push_back("state 2: card or network down; state 3: station, slave or module not "
                         "answering");
@@ -250,9 +266,9 @@ private:
 }  // namespace
 
 void runDemo(std::ostream& out, const Environment& environment, DemoPlant& plant,
-             unsigned seconds) {
+             unsigned seconds, bool colour) {
     Line line(plant);
-    Screen screen(out, environment.terminal);
+    Screen screen(out, environment.terminal, colour, environment.columns);
     const unsigned scans = seconds * 1000 / scanTime;
     if (!screen.terminal())
         out << "tavex demo: " << scans << " scans of " << scanTime
@@ -268,6 +284,8 @@ void runDemo(std::ostream& out, const Environment& environment, DemoPlant& plant
             screen.frame(line.table(screen, seconds));
         else
             out << line.logLine() << '\n';
+        if (!out)
+            break;   // the caller reports it
     }
     out << line.summary() << '\n';
     out.flush();

@@ -13,11 +13,11 @@ namespace Tool {
 class DemoPlant;
 
 // Runs the line for the given seconds of plant time, one scan every
-// 100 ms.  In a terminal the table is redrawn in place and every scan
-// also waits 100 ms for real; elsewhere each scan is one line and nothing
-// waits.
+// 100 ms.  In a terminal the table, fitted to its width, is redrawn in
+// place and every scan also waits 100 ms for real; elsewhere each scan is
+// one line and nothing waits.  colour: track states 2 and 3 in colour.
 void runDemo(std::ostream& out, const Environment& environment, DemoPlant& plant,
-             unsigned seconds);
+             unsigned seconds, bool colour = false);
 
 }  // namespace Tool
 }  // namespace Tavex
