@@ -48,8 +48,8 @@ const CardFacts facts[] = {
      "the group (0-1 on a PCI-7248, 0-3 on a PCI-7296)", "I, O, N",
      "24 points: ports A and B all inputs or all outputs, port C in halves of four",
      "outputs in a half of port C beside inputs; not whole output ports",
-     "building a track writes its group's control word, which switches every output of the "
-     "group off",
+     "building a track writes its group's control word: lines that become outputs are driven "
+     "low (on) until outputs are written",
      none, none, none},
     {CardArguments::LPT, "lpt", "parallel port", "lpt[:NAME|:PORT]",
      "LPT1 to LPT4 (or lpt1-lpt4, PRN, prn), or a base port the BIOS lists",
@@ -68,7 +68,8 @@ const CardFacts facts[] = {
     {CardArguments::AC28, "ac28", "Opto 22 AC28 adapter", "ac28:PORT,RESETPORT,LEVEL",
      "base port 0x100, 0x140, 0x180 or 0x280; reset port 0xE0, 0x1E0, 0x2E0 or 0x3E0; "
      "LEVEL 0 or 1, as the adapter's jumper sets it",
-     "the bank (0-63); an analog brainboard takes two banks", "I, O or A, U (not both)",
+     "the bank (0-63); an analog brainboard takes two banks",
+     "I, O, N or A, U, N (digital or analog, not both)",
      "a multiple of 8 points; an analog brainboard has 16 channels",
      "digital outputs in a bank beside inputs; no analog output",
      "building the card resets the brainboards: a 30 ms pulse that switches every output "
@@ -84,7 +85,7 @@ const CardFacts facts[] = {
      none, none, none},
     {CardArguments::Genius, "genius", "MicroGENI channel of a Genius PCIM",
      "genius:PORT,ADDRESS", "base port and 16 KiB memory window of the channel",
-     "the station (0-31)", "I, O or A, U (not both)",
+     "the station (0-31)", "I, O, N or A, U, N (digital or analog, not both)",
      "digital: 8 to 32 points in steps of 8; analog: one 16-bit word per point",
      "none: its outputs are not read back",
      "building the card resets a channel that is not healthy and waits for it (up to 50 s); "

@@ -258,10 +258,16 @@ int writeCommand(const TrackCommand& c, const Context& x) {
             track[i] = request.values[i];
         track.updateOutputs();
         // An intelligent board sends the outputs on by itself; give it the
-        // time before the card goes.
-        if (card.settleTime())
+        // time before the card goes, then ask whether the station, rack or
+        // slave was there to take them.
+        if (card.settleTime()) {
             OSInterface::sleep(card.settleTime());
-        state = track.trackState();
+            const long written = track.trackState();
+            track.updateInputs();   // these boards set the state on every update
+            state = written != 0 ? written : track.trackState();
+        } else {
+            state = track.trackState();
+        }
     }
     if (x.options.json) {
         std::string points;
@@ -671,7 +677,10 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
             app.exit(e, out, err);
-            return out.flush() ? ExitDone : ExitRefused;
+            if (out.flush())
+                return ExitDone;
+            err << "tavex: cannot write to standard output\n";
+            return ExitRefused;
         }
         err << "tavex: " << e.what() << '\n' << "Run with --help for more information.\n";
         return ExitUsage;

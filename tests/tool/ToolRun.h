@@ -5,6 +5,7 @@
 #define TAVEX_TESTS_TOOL_TOOLRUN_H
 
 #include <chrono>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,9 +21,11 @@ struct ToolRun {
 
 // plant: the demo plant that --sim and demo use, or null for a fresh one.
 // columns: the width of the terminal, or of what stands for it.
+// adjust: changes to the environment (NO_COLOR, ...) before the run.
 inline ToolRun runTool(const std::vector<std::string>& arguments,
                        Tavex::Tool::DemoPlant* plant = 0, bool terminal = false,
-                       unsigned columns = 80) {
+                       unsigned columns = 80,
+                       const std::function<void(Tavex::Tool::Environment&)>& adjust = nullptr) {
     std::vector<std::string> words(1, "tavex");
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -42,6 +45,8 @@ inline ToolRun runTool(const std::vector<std::string>& arguments,
             std::chrono::milliseconds(1796725934000LL + static_cast<long long>(run.realSleeps)));
     };
     environment.columns = columns;
+    if (adjust)
+        adjust(environment);
     std::ostringstream out, err;
     run.code = Tavex::Tool::runTavexTool(static_cast<int>(words.size()), argv.data(), out, err,
                                          environment);
