@@ -192,12 +192,9 @@ TEST(ToolExitCodes, UsageErrorsExitTwoWithTheReason) {
     };
     for (const auto& c : cases) {
         const ToolRun run = runTool(c.arguments);
-        std::string words;
-        for (const std::string& a : c.arguments)
-            words += " " + a;
-        EXPECT_EQ(Tavex::Tool::ExitUsage, run.code) << words;
-        EXPECT_EQ(c.error, linesOf(run.err).at(0)) << words;
-        EXPECT_EQ("", run.out) << words;
+        EXPECT_EQ(Tavex::Tool::ExitUsage, run.code) << words(c.arguments);
+        EXPECT_EQ(c.error, firstLine(run.err)) << words(c.arguments);
+        EXPECT_EQ("", run.out) << words(c.arguments);
     }
 }
 

@@ -16,20 +16,6 @@ using Tavex::Tool::Environment;
 
 namespace {
 
-std::string words(const std::vector<std::string>& arguments) {
-    std::string text;
-    for (const std::string& a : arguments)
-        text += " " + a;
-    return text;
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 void nothing(DemoPlant&) {}
 
 // The Genius bus goes down at the first tick of the plant after the card is

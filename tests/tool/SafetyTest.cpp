@@ -13,21 +13,6 @@
 
 using Tavex::Tool::DemoPlant;
 
-namespace {
-
-std::string words(const std::vector<std::string>& arguments) {
-    std::string text;
-    for (const std::string& a : arguments)
-        text += " " + a;
-    return text;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-}  // namespace
-
 TEST(ToolConsent, OffTheSimulatorNothingHappensWithoutYes) {
     const struct {
         std::vector<std::string> arguments;
@@ -165,7 +150,7 @@ TEST(ToolValues, AValueThatDoesNotFitItsPointIsRefusedBeforeAnyCardIsBuilt) {
         const ToolRun run = runTool(arguments, &plant);
         const std::string where = words(arguments) + ":\n" + run.err;
         EXPECT_EQ(Tavex::Tool::ExitUsage, run.code) << where;
-        EXPECT_EQ("tavex: " + c.error, linesOf(run.err).empty() ? "" : linesOf(run.err)[0]) << where;
+        EXPECT_EQ("tavex: " + c.error, firstLine(run.err)) << where;
         EXPECT_EQ("", run.out) << where;
         EXPECT_TRUE(plant.machine().trace().empty()) << where;
     }

@@ -15,21 +15,6 @@
 using Tavex::Tool::DemoPlant;
 using Tavex::Sim::PCI72xxBoard;
 
-namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
-}  // namespace
-
 TEST(ToolRead, EveryCardOnThePlantReadsItsField) {
     const struct {
         const char* card;
@@ -239,14 +224,11 @@ TEST(ToolPci, MachineReadableFormAndFilters) {
         std::vector<std::string> arguments{"pci", "--sim"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         const ToolRun run = runTool(arguments);
-        std::string words;
-        for (const std::string& a : c.arguments)
-            words += " " + a;
-        EXPECT_EQ(0, run.code) << words << ": " << run.err;
+        EXPECT_EQ(0, run.code) << words(c.arguments) << ": " << run.err;
         if (c.arguments[0] == "--json")
-            EXPECT_EQ(0u, run.out.find(c.out)) << words << ": " << run.out;   // names follow where known
+            EXPECT_EQ(0u, run.out.find(c.out)) << words(c.arguments) << ": " << run.out;   // names follow where known
         else
-            EXPECT_EQ(c.out, run.out) << words;
+            EXPECT_EQ(c.out, run.out) << words(c.arguments);
     }
     const ToolRun json = runTool({"pci", "--sim", "--json", "-s", "0b"});
     EXPECT_TRUE(contains(json.out, ",\"card\":\"pci72xx:0\"}]}\n")) << json.out;

@@ -63,11 +63,36 @@ inline std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
+// The arguments as one line, for the message of a failed case.
+inline std::string words(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& a : arguments)
+        text += " " + a;
+    return text;
+}
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// How often part is found in text.
+inline std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 // The last line of an output, or a text that says there was none: a test
 // that finds no output fails on it and goes on with the next case.
 inline std::string lastLine(const std::string& text) {
     const std::vector<std::string> lines = linesOf(text);
     return lines.empty() ? std::string("(no output)") : lines.back();
+}
+
+inline std::string firstLine(const std::string& text) {
+    const std::vector<std::string> lines = linesOf(text);
+    return lines.empty() ? std::string("(no output)") : lines.front();
 }
 
 #endif
