@@ -113,13 +113,12 @@ TEST(ToolTrackAndValues, StartLettersAndValueLists) {
     EXPECT_EQ("IIIIIIII", parseTrack("0x30000:IIIIIIII").letters);
     EXPECT_EQ("CRNAU", parseTrack("0:CRNAU").letters);   // the card judges whether it takes them
     EXPECT_EQ("", parseTrack("4:").letters);
-    const std::string letters =
-        "; the letters are capitals: I input, O output, A analog input, U analog output, C counter, "
-        "R reverse counter, N not used";
-    EXPECT_EQ("track '0:iiiiiiii': 'i' is no point letter" + letters,
+    EXPECT_EQ("point 0 of track '0:iiiiiiii' is 'i', none of I O A U C R N (the letters are capitals)",
               usageError([] { parseTrack("0:iiiiiiii"); }));
-    EXPECT_EQ("track '4:O:Ix o': ':', 'x', ' ', 'o' are no point letters" + letters,
-              usageError([] { parseTrack("4:O:Ix o"); }));
+    EXPECT_EQ("point 1 of track '4:O:Ix' is ':', none of I O A U C R N",
+              usageError([] { parseTrack("4:O:Ix"); }));
+    EXPECT_EQ("point 2 of track '0:IIxI' is 'x', none of I O A U C R N",
+              usageError([] { parseTrack("0:IIxI"); }));
     EXPECT_EQ("track 'IIII' has no ':' (TRACK is START:LETTERS)",
               usageError([] { parseTrack("IIII"); }));
     EXPECT_EQ("starting point '-1' is out of range (0 to 0xFFFFFFFF)",
@@ -182,8 +181,8 @@ TEST(ToolExitCodes, UsageErrorsExitTwoWithTheReason) {
         {{"pci", "-d", "8086"}, "tavex: '8086' is not [vendor]:[device][:class] (hex numbers)"},
         {{"info", "ac6"}, "tavex: unknown card 'ac6'; CARD is one of:"},
         {{"read", "ac5:0x300", "0:iiiiiiii"},
-         "tavex: track '0:iiiiiiii': 'i' is no point letter; the letters are capitals: I input, "
-         "O output, A analog input, U analog output, C counter, R reverse counter, N not used"},
+         "tavex: point 0 of track '0:iiiiiiii' is 'i', none of I O A U C R N (the letters are "
+         "capitals)"},
         {{"write", "ac5:0x300", "1:OOOOOOOO", "1,0", "0"},
          "tavex: VALUES is one list separated by commas (1,0,0,1) or POINT=VALUE pairs (3=1 5=0)"},
         {{"write", "ac5:0x300", "1:OOOOOOOO", "1,0", "3=1"},

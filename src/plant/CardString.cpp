@@ -1,10 +1,9 @@
-#include "CardArguments.h"
+#include "tavex/plant/CardString.h"
 
 #include <cstdint>
 #include <sstream>
 
 namespace Tavex {
-namespace Tool {
 
 namespace {
 
@@ -76,7 +75,7 @@ std::uint32_t location(const std::string& text, std::uint32_t max, const std::st
 void expectArguments(const std::string& kind, const std::vector<std::string>& parts,
                      std::size_t count, const std::string& form) {
     if (parts.size() != count)
-        throw UsageError("card " + kind + " takes " + form);
+        throw CardStringError("card " + kind + " takes " + form);
 }
 
 }  // namespace
@@ -86,9 +85,9 @@ std::uint32_t parseUnsigned(const std::string& text, std::uint32_t max, const st
     // A minus sign before a number is a number out of range, not junk.
     const bool negative = text.size() > 1 && text[0] == '-' && magnitude(text.substr(1), max32, value);
     if (!negative && !magnitude(text, max32, value))
-        throw UsageError(what + " " + quoted(text) + " is not a number (decimal or 0x hex)");
+        throw CardStringError(what + " " + quoted(text) + " is not a number (decimal or 0x hex)");
     if (negative || value > max)
-        throw UsageError(what + " " + quoted(text) + " is out of range (0 to " + hex(max) + ")");
+        throw CardStringError(what + " " + quoted(text) + " is out of range (0 to " + hex(max) + ")");
     return static_cast<std::uint32_t>(value);
 }
 
@@ -98,9 +97,9 @@ std::uint32_t parseCount(const std::string& text, std::uint32_t min, std::uint32
     std::uint64_t value;
     const bool negative = text.size() > 1 && text[0] == '-' && magnitude(text.substr(1), max32, value);
     if (!negative && !magnitude(text, max32, value))
-        throw UsageError(what + " " + quoted(text) + " is not a whole number" + range);
+        throw CardStringError(what + " " + quoted(text) + " is not a whole number" + range);
     if (negative || value < min || value > max)
-        throw UsageError(what + " " + quoted(text) + " is out of range" + range);
+        throw CardStringError(what + " " + quoted(text) + " is out of range" + range);
     return static_cast<std::uint32_t>(value);
 }
 
@@ -111,9 +110,9 @@ long parseValue(const std::string& text) {
     const std::uint64_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
     std::uint64_t value;
     if (!magnitude(digits, limit, value))
-        throw UsageError("value " + quoted(text) + " is not a number (decimal or 0x hex)");
+        throw CardStringError("value " + quoted(text) + " is not a number (decimal or 0x hex)");
     if (value > limit)
-        throw UsageError("value " + quoted(text) +
+        throw CardStringError("value " + quoted(text) +
                          " is out of range (-2147483648 to 2147483647)");
     const std::int64_t signedValue =
         negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
@@ -139,7 +138,7 @@ CardArguments parseCard(const std::string& text) {
 
     if (kind == "dummy") {
         if (hasArguments)
-            throw UsageError("card dummy takes no arguments");
+            throw CardStringError("card dummy takes no arguments");
         result.kind = CardArguments::Dummy;
     } else if (kind == "ac5" || kind == "pc7166") {
         result.kind = kind == "ac5" ? CardArguments::AC5 : CardArguments::PC7166;
@@ -161,7 +160,7 @@ CardArguments parseCard(const std::string& text) {
                 result.port = location(parts[0], max16, "base port", result);
             } else {
                 if (parts[0].empty())
-                    throw UsageError("card lpt: the port name is empty");
+                    throw CardStringError("card lpt: the port name is empty");
                 result.name = parts[0];
             }
         }
@@ -171,12 +170,12 @@ CardArguments parseCard(const std::string& text) {
         result.port = location(parts[0], max32, "base port", result);
         result.resetPort = location(parts[1], max32, "reset port", result);
         if (parts[2] != "0" && parts[2] != "1")
-            throw UsageError("reset level " + quoted(parts[2]) + " is neither 0 nor 1");
+            throw CardStringError("reset level " + quoted(parts[2]) + " is neither 0 nor 1");
         result.resetLevel = parts[2] == "1";
     } else if (kind == "ktx") {
         result.kind = CardArguments::KTx;
         if (parts.size() < 3)
-            throw UsageError("card ktx takes three arguments: ktx:ADDRESS,PATH,SPEED");
+            throw CardStringError("card ktx takes three arguments: ktx:ADDRESS,PATH,SPEED");
         result.address = location(parts.front(), max32, "base memory address", result);
         result.code = parseUnsigned(parts.back(), max32, "link speed");
         const std::string::size_type first = arguments.find(',');
@@ -190,14 +189,14 @@ CardArguments parseCard(const std::string& text) {
     } else if (kind == "pfb") {
         result.kind = CardArguments::PFB;
         if (parts.size() < 3)
-            throw UsageError("card pfb takes three arguments: pfb:PREFIX,BAUD,INDEX");
+            throw CardStringError("card pfb takes three arguments: pfb:PREFIX,BAUD,INDEX");
         result.code = parseUnsigned(parts[parts.size() - 2], max8, "baud rate code");
         result.index = parseUnsigned(parts.back(), max32, "card index");
         const std::string::size_type last = arguments.rfind(',');
         const std::string::size_type before = arguments.rfind(',', last - 1);
         result.path = arguments.substr(0, before);
     } else {
-        throw UsageError("unknown card " + quoted(kind) + "; CARD is one of:\n" + cardSyntax());
+        throw CardStringError("unknown card " + quoted(kind) + "; CARD is one of:\n" + cardSyntax());
     }
     return result;
 }
@@ -217,26 +216,21 @@ std::string cardSyntax() {
 TrackArguments parseTrack(const std::string& text) {
     const std::string::size_type colon = text.find(':');
     if (colon == std::string::npos)
-        throw UsageError("track " + quoted(text) + " has no ':' (TRACK is START:LETTERS)");
+        throw CardStringError("track " + quoted(text) + " has no ':' (TRACK is START:LETTERS)");
     TrackArguments result;
     result.start = parseUnsigned(text.substr(0, colon), max32, "starting point");
     result.letters = text.substr(colon + 1);
-    std::string wrong;
-    for (char letter : result.letters)
-        if (std::string("IOAUCRN").find(letter) == std::string::npos &&
-            wrong.find(letter) == std::string::npos)
-            wrong += letter;
-    if (!wrong.empty()) {
-        std::string named;
-        for (char letter : wrong)
-            named += std::string(named.empty() ? "" : ", ") + "'" + letter + "'";
-        throw UsageError("track " + quoted(text) + ": " + named +
-                         (wrong.size() == 1 ? " is no point letter" : " are no point letters") +
-                         "; the letters are capitals: I input, O output, A analog input, "
-                         "U analog output, C counter, R reverse counter, N not used");
+    const char* const letters = "IOAUCRN";
+    const std::string::size_type bad = result.letters.find_first_not_of(letters);
+    if (bad != std::string::npos) {
+        const char letter = result.letters[bad];
+        const bool lower = letter >= 'a' && letter <= 'z' &&
+                           std::string(letters).find(static_cast<char>(letter - 'a' + 'A')) != std::string::npos;
+        throw CardStringError("point " + std::to_string(bad) + " of track " + quoted(text) + " is " +
+                              quoted(std::string(1, letter)) + ", none of I O A U C R N" +
+                              (lower ? " (the letters are capitals)" : ""));
     }
     return result;
 }
 
-}  // namespace Tool
 }  // namespace Tavex
