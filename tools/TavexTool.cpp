@@ -1,11 +1,13 @@
 #include "TavexTool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -18,12 +20,14 @@
 #include "CardFacts.h"
 #include "Demo.h"
 #include "DemoPlant.h"
+#include "DemoPlantFile.h"
 #include "Json.h"
 #include "OpenCard.h"
 #include "PciList.h"
 #include "TrackView.h"
 #include "WriteValues.h"
 #include "tavex/model/IOTrack.h"
+#include "tavex/plant/Plant.h"
 #include "tavex/platform/OSInterface.h"
 
 #if defined(_WIN32)
@@ -62,6 +66,8 @@ const char* const trackSyntax =
 const char* const commonOptions =
     "Options of every subcommand, before or after it:\n"
     "  --sim          run on the demo plant, a simulated PC, instead of this PC's boards\n"
+    "  --plant FILE   take tracks by their names in this plant file (on --sim: the demo\n"
+    "                 plant's file, tools/demo-plant.toml)\n"
     "  -y, --yes      go ahead with what acts on the plant (off --sim)\n"
     "  --json         print JSON: one document, or one object per scan for watch\n"
     "  -q, --quiet    print no headers, notes or warnings\n"
@@ -72,6 +78,7 @@ struct Options {
     Options() : sim(false), yes(false), json(false), quiet(false), color("auto") {}
     bool sim, yes, json, quiet;
     std::string color;
+    std::string plant;   // --plant FILE
 };
 
 // What a command needs besides its own words.
@@ -109,9 +116,8 @@ private:
 };
 
 struct TrackCommand {
-    TrackCommand() : rate("10"), count("0"), raw(false), changes(false) {}
-    std::string card, track;
-    std::vector<std::string> values;
+    TrackCommand() : count("0"), raw(false), changes(false) {}
+    std::vector<std::string> words;   // CARD TRACK, or NAME(s) of a plant file; write: then VALUES
     std::string rate, count;
     bool raw, changes;
 };
@@ -131,8 +137,42 @@ double parseRate(const std::string& text) {
     return rate;
 }
 
-std::string header(const OpenCard& card, const std::string& track) {
-    return card.description() + ", track " + track;
+// One track a command acts on: given as CARD TRACK, or named in a plant file.
+struct Target {
+    Target() : safeGiven(false) {}
+    std::string name;        // the track's name in the plant file; empty for CARD TRACK
+    std::string cardKey;     // tracks with the same key share one card
+    std::string cardName;    // the card's name in the plant file
+    CardArguments card;
+    std::string trackText;
+    TrackArguments track;
+    std::vector<std::string> points;   // point names, by position
+    std::vector<long> safe;
+    bool safeGiven;
+
+    std::string label() const { return name.empty() ? trackText : name; }
+};
+
+// What the words of read, write and watch name.
+struct Request {
+    Request() : period(0), named(false) {}
+    std::vector<Target> targets;
+    std::vector<std::string> values;   // write
+    unsigned long period;              // the plant file's scan period in us; 0 without one
+    bool named;                        // the tracks come from a plant file
+};
+
+// The plant file of --plant, or on --sim the demo plant's; null otherwise.
+std::unique_ptr<Plant> plantOf(const Context& x) {
+    try {
+        if (!x.options.plant.empty())
+            return std::unique_ptr<Plant>(new Plant(Plant::load(x.options.plant)));
+        if (x.options.sim)
+            return std::unique_ptr<Plant>(new Plant(Plant::parse(demoPlantFile(), demoPlantFileName())));
+    } catch (const PlantError& e) {
+        throw UsageError(e.what());
+    }
+    return std::unique_ptr<Plant>();
 }
 
 // The card of a command, with its decimal ports said back.
@@ -143,13 +183,95 @@ CardArguments cardOf(const std::string& text, const Context& x) {
     return card;
 }
 
+Target namedTarget(const Plant& plant, const std::string& name) {
+    const PlantTrack* track = plant.findTrack(name);
+    if (!track) {
+        std::string names;
+        for (const PlantTrack& t : plant.tracks())
+            names += (names.empty() ? "" : ", ") + t.name;
+        throw UsageError("no track named '" + name + "' in " + plant.file() + "; the tracks are " + names);
+    }
+    Target target;
+    target.name = track->name;
+    target.cardKey = "plant card " + track->card;
+    target.cardName = track->card;
+    target.card = plant.findCard(track->card)->arguments;
+    target.trackText = track->text;
+    target.track = track->arguments;
+    target.points = track->points;
+    target.safe = track->safe;
+    target.safeGiven = track->safeGiven;
+    return target;
+}
+
+Target givenTarget(const std::string& card, const std::string& track, const Context& x) {
+    Target target;
+    target.card = cardOf(card, x);
+    target.cardKey = card;
+    target.trackText = track;
+    target.track = parseTrack(track);
+    return target;
+}
+
+// read NAME | CARD TRACK; write NAME VALUES... | CARD TRACK VALUES...;
+// watch [NAME...] | CARD TRACK.  With --plant every track is a name; on
+// --sim a word that names a track of the demo plant is one too.
+Request requestOf(const std::string& command, const std::vector<std::string>& words, const Context& x) {
+    const std::unique_ptr<Plant> plant = plantOf(x);
+    const bool plantGiven = !x.options.plant.empty();
+    auto isName = [&](const std::string& word) { return plant && plant->findTrack(word) != 0; };
+    Request request;
+    if (command == "write") {
+        if (plantGiven || (!words.empty() && isName(words[0]))) {
+            if (words.empty())
+                throw UsageError("NAME is required");
+            if (words.size() < 2)
+                throw UsageError("VALUES is required");
+            request.targets.push_back(namedTarget(*plant, words[0]));
+            request.values.assign(words.begin() + 1, words.end());
+            request.named = true;
+        } else {
+            const char* const missing[] = {"CARD is required", "TRACK is required", "VALUES is required"};
+            if (words.size() < 3)
+                throw UsageError(missing[words.size()]);
+            request.targets.push_back(givenTarget(words[0], words[1], x));
+            request.values.assign(words.begin() + 2, words.end());
+        }
+    } else {
+        bool names = plantGiven || (plant && !words.empty());
+        for (const std::string& word : words)
+            names = names && (plantGiven || isName(word));
+        // One word that is no CARD string: a name, which the plant then judges.
+        names = names || (plant && words.size() == 1 && words[0].find(':') == std::string::npos);
+        if (names || (plant && words.empty() && command == "watch")) {
+            if (command == "read" && words.size() != 1)
+                throw UsageError(words.empty() ? "NAME is required"
+                                               : "The following argument was not expected: " + words[1]);
+            for (const PlantTrack& track : plant->tracks())
+                if (words.empty())
+                    request.targets.push_back(namedTarget(*plant, track.name));
+            for (const std::string& word : words)
+                request.targets.push_back(namedTarget(*plant, word));
+            request.named = true;
+        } else {
+            if (words.size() < 2)
+                throw UsageError(words.empty() ? "CARD is required" : "TRACK is required");
+            if (words.size() > 2)
+                throw UsageError("The following argument was not expected: " + words[2]);
+            request.targets.push_back(givenTarget(words[0], words[1], x));
+        }
+    }
+    if (plant && request.named)
+        request.period = plant->period();
+    return request;
+}
+
 // Off the simulated PC, what acts on the plant is said first and needs --yes.
-void consent(const Context& x, const std::string& command, const CardArguments& card,
-             const std::vector<std::string>& actions) {
+void consent(const Context& x, const std::string& subject, const std::vector<std::string>& actions) {
     if (x.options.sim || actions.empty())
         return;
     if (!x.options.yes) {
-        std::string text = command + " " + card.text + " would act on the plant:";
+        std::string text = subject + " would act on the plant:";
         for (const std::string& action : actions)
             text += "\n  " + action;
         throw UsageError(text + "\nnothing done: give --yes (-y) to go ahead, or --sim to try it "
@@ -159,23 +281,96 @@ void consent(const Context& x, const std::string& command, const CardArguments& 
         x.note(action);
 }
 
-std::vector<std::string> buildEffects(const CardFacts& facts) {
+std::string subjectOf(const std::string& command, const Request& request) {
+    if (!request.named)
+        return command + " " + request.targets[0].card.text;
+    std::string names;
+    for (const Target& target : request.targets)
+        names += " " + target.name;
+    return command + names;
+}
+
+// What building the cards and tracks of the request does, card by card.
+std::vector<std::string> buildEffects(const Request& request) {
     std::vector<std::string> actions;
-    if (facts.sideEffects)
-        actions.push_back(facts.sideEffects);
+    std::vector<std::string> seen;
+    for (const Target& target : request.targets) {
+        const CardFacts& facts = cardFacts(target.card.kind);
+        if (!facts.sideEffects ||
+            std::find(seen.begin(), seen.end(), target.cardKey) != seen.end())
+            continue;
+        seen.push_back(target.cardKey);
+        actions.push_back(request.named ? "card " + target.cardName + " (" + target.card.text +
+                                              "): " + facts.sideEffects
+                                        : std::string(facts.sideEffects));
+    }
     return actions;
 }
 
+// The cards and tracks of a request, built in its order: a card once for
+// all the tracks on it.  The tracks go first, then the cards.
+class Opened {
+public:
+    Opened(const Request& request, const DemoPlant* plant) {
+        for (const Target& target : request.targets) {
+            OpenCard*& card = byKey_[target.cardKey];
+            if (!card) {
+                cards_.emplace_back(new OpenCard(target.card, plant));
+                card = cards_.back().get();
+            }
+            cardOfTrack_.push_back(card);
+            tracks_.emplace_back(
+                new IOTrack(card->card(), target.track.start, target.track.letters.c_str()));
+        }
+    }
+    IOTrack& track(std::size_t i) { return *tracks_[i]; }
+    const OpenCard& card(std::size_t i) const { return *cardOfTrack_[i]; }
+    unsigned long settleTime() const {
+        unsigned long longest = 0;
+        for (const std::unique_ptr<OpenCard>& card : cards_)
+            longest = std::max(longest, card->settleTime());
+        return longest;
+    }
+    // Tracks first, then their cards; a card that fails to go is reported.
+    void close() {
+        tracks_.clear();
+        for (std::unique_ptr<OpenCard>& card : cards_)
+            card->close();
+    }
+
+private:
+    std::map<std::string, OpenCard*> byKey_;
+    std::vector<std::unique_ptr<OpenCard> > cards_;
+    std::vector<OpenCard*> cardOfTrack_;
+    std::vector<std::unique_ptr<IOTrack> > tracks_;
+};
+
+std::string header(const Target& target, const OpenCard& card) {
+    return (target.name.empty() ? "" : target.name + ": ") + card.description() + ", track " +
+           target.trackText;
+}
+
+// "point 4 (filler)" where the plant file names it.
+std::string pointName(const Target& target, unsigned point) {
+    return "point " + std::to_string(point) +
+           (point < target.points.size() ? " (" + target.points[point] + ")" : std::string());
+}
+
 // A read as JSON: {"card":...,"points":[{"point":0,"type":"I","value":1},...]}.
-std::string jsonReading(const std::string& card, const std::string& description,
-                        const std::string& track, const Reading& reading, const ViewOptions& view) {
-    std::string text = "{\"card\":" + jsonString(card) + ",\"description\":" +
-                       jsonString(description) + ",\"track\":" + jsonString(track) +
-                       ",\"state\":" + std::to_string(reading.state) +
-                       ",\"state_text\":" + jsonString(stateLabel(reading.state)) + ",\"points\":[";
+std::string jsonReading(const Target& target, const std::string& description, const Reading& reading,
+                        const ViewOptions& view) {
+    std::string text = "{";
+    if (!target.name.empty())
+        text += "\"name\":" + jsonString(target.name) + ",";
+    text += "\"card\":" + jsonString(target.card.text) + ",\"description\":" +
+            jsonString(description) + ",\"track\":" + jsonString(target.trackText) +
+            ",\"state\":" + std::to_string(reading.state) +
+            ",\"state_text\":" + jsonString(stateLabel(reading.state)) + ",\"points\":[";
     for (unsigned i = 0; i < reading.values.size(); ++i) {
-        text += std::string(i ? "," : "") + "{\"point\":" + std::to_string(i) + ",\"type\":\"" +
-                reading.letters[i] + "\",\"value\":" +
+        text += std::string(i ? "," : "") + "{\"point\":" + std::to_string(i);
+        if (i < target.points.size())
+            text += ",\"name\":" + jsonString(target.points[i]);
+        text += ",\"type\":\"" + std::string(1, reading.letters[i]) + "\",\"value\":" +
                 (reading.known[i] ? std::to_string(reading.values[i]) : std::string("null"));
         if (!view.raw && view.facts && reading.known[i] &&
             encodingOf(*view.facts, reading.letters[i]).fullScale)
@@ -185,32 +380,36 @@ std::string jsonReading(const std::string& card, const std::string& description,
     return text + "]}";
 }
 
-int readCommand(const TrackCommand& c, const Context& x) {
-    const CardArguments cardArguments = cardOf(c.card, x);
-    const TrackArguments trackArguments = parseTrack(c.track);
-    const CardFacts& facts = cardFacts(cardArguments.kind);
-    consent(x, "read", cardArguments, buildEffects(facts));
-    PlantInUse plant(x.options.sim, x.env.plant);
-    OpenCard card(cardArguments, plant.get());
+ViewOptions viewOf(const Target& target, bool raw, const Context& x) {
     ViewOptions view;
-    view.facts = &facts;
-    view.raw = c.raw;
+    view.facts = &cardFacts(target.card.kind);
+    view.raw = raw;
     view.columns = x.env.columns;
+    return view;
+}
+
+int readCommand(const TrackCommand& c, const Context& x) {
+    const Request request = requestOf("read", c.words, x);
+    const Target& target = request.targets[0];
+    consent(x, subjectOf("read", request), buildEffects(request));
+    PlantInUse plant(x.options.sim, x.env.plant);
+    Opened opened(request, plant.get());
+    const ViewOptions view = viewOf(target, c.raw, x);
     Reading reading;
     {
-        IOTrack track(card.card(), trackArguments.start, trackArguments.letters.c_str());
-        if (card.settleTime())
-            OSInterface::sleep(card.settleTime());
+        IOTrack& track = opened.track(0);
+        if (opened.settleTime())
+            OSInterface::sleep(opened.settleTime());
         markOutputs(track);
         track.updateInputs();
         reading = readingOf(track);
     }
     if (x.options.json) {
-        x.out << jsonReading(c.card, card.description(), c.track, reading, view) << '\n';
+        x.out << jsonReading(target, opened.card(0).description(), reading, view) << '\n';
     } else {
         // The values last, as write takes them: a script takes the last line.
         if (!x.options.quiet) {
-            x.out << header(card, c.track) << '\n';
+            x.out << header(target, opened.card(0)) << '\n';
             for (const std::string& row : pointRows(reading, view))
                 x.out << row << '\n';
             if (reading.anyUnknown())
@@ -220,51 +419,57 @@ int readCommand(const TrackCommand& c, const Context& x) {
         x.out << "values " << valueList(reading) << '\n';
     }
     x.out.flush();
-    card.close();
+    opened.close();
     return reading.state == 0 ? ExitDone : ExitTrackState;
 }
 
+bool isOutputLetter(char letter) {
+    return letter == 'O' || letter == 'U' || letter == 'C' || letter == 'R';
+}
+
 int writeCommand(const TrackCommand& c, const Context& x) {
-    const CardArguments cardArguments = cardOf(c.card, x);
-    const TrackArguments trackArguments = parseTrack(c.track);
-    const CardFacts& facts = cardFacts(cardArguments.kind);
-    const WriteValues request = parseWriteValues(c.values, trackArguments.letters, facts);
-    const std::string& letters = trackArguments.letters;
+    const Request request = requestOf("write", c.words, x);
+    const Target& target = request.targets[0];
+    const CardFacts& facts = cardFacts(target.card.kind);
+    const std::string& letters = target.track.letters;
+    const WriteValues values = parseWriteValues(request.values, letters, facts, target.points,
+                                                target.safeGiven ? &target.safe : 0);
 
     std::string written;   // "8=1 9=0": what reaches the outputs
     for (unsigned i = 0; i < letters.size(); ++i)
-        if (letters[i] == 'O' || letters[i] == 'U' || letters[i] == 'C' || letters[i] == 'R')
+        if (isOutputLetter(letters[i]))
             written += (written.empty() ? "" : " ") + std::to_string(i) + "=" +
-                       std::to_string(request.values[i]);
-    std::vector<std::string> actions = buildEffects(facts);
-    if (cardArguments.kind != CardArguments::Dummy)
-        actions.push_back("write to track " + c.track + ": " + written);
-    consent(x, "write", cardArguments, actions);
-    if (!request.unnamed.empty())
-        x.note("outputs not named are written as 0: point" +
-               std::string(request.unnamed.size() == 1 ? " " : "s ") + pointRanges(request.unnamed));
+                       std::to_string(values.values[i]);
+    std::vector<std::string> actions = buildEffects(request);
+    if (target.card.kind != CardArguments::Dummy)
+        actions.push_back("write to track " + target.label() + ": " + written);
+    consent(x, subjectOf("write", request), actions);
+    if (!values.unnamed.empty())
+        x.note("outputs not named are written " +
+               std::string(target.safeGiven ? "at their safe values" : "as 0") + ": point" +
+               (values.unnamed.size() == 1 ? " " : "s ") + pointRanges(values.unnamed));
 
     PlantInUse plant(x.options.sim, x.env.plant);
-    OpenCard card(cardArguments, plant.get());
+    Opened opened(request, plant.get());
     long state;
     {
-        IOTrack track(card.card(), trackArguments.start, letters.c_str());
+        IOTrack& track = opened.track(0);
         // An encoder card writes only the counts that changed since it last
         // read them: it must know them, or a count equal to the one it last
         // preset would silently not be written.
         if (track.hasPointOfType(IOTrack::Counter) || track.hasPointOfType(IOTrack::ReverseCounter))
             track.updateInputs();
         for (unsigned i = 0; i < track.numberOfPoints(); ++i)
-            track[i] = request.values[i];
+            track[i] = values.values[i];
         track.updateOutputs();
         // An intelligent board sends the outputs on by itself; give it the
         // time before the card goes, then ask whether the station, rack or
         // slave was there to take them.
-        if (card.settleTime()) {
-            OSInterface::sleep(card.settleTime());
-            const long written = track.trackState();
+        if (opened.settleTime()) {
+            OSInterface::sleep(opened.settleTime());
+            const long sent = track.trackState();
             track.updateInputs();   // these boards set the state on every update
-            state = written != 0 ? written : track.trackState();
+            state = sent != 0 ? sent : track.trackState();
         } else {
             state = track.trackState();
         }
@@ -272,21 +477,23 @@ int writeCommand(const TrackCommand& c, const Context& x) {
     if (x.options.json) {
         std::string points;
         for (unsigned i = 0; i < letters.size(); ++i)
-            if (letters[i] == 'O' || letters[i] == 'U' || letters[i] == 'C' || letters[i] == 'R')
+            if (isOutputLetter(letters[i]))
                 points += std::string(points.empty() ? "" : ",") + "{\"point\":" + std::to_string(i) +
+                          (i < target.points.size() ? ",\"name\":" + jsonString(target.points[i]) : "") +
                           ",\"type\":\"" + letters[i] + "\",\"value\":" +
-                          std::to_string(request.values[i]) + "}";
-        x.out << "{\"card\":" << jsonString(c.card) << ",\"description\":"
-              << jsonString(card.description()) << ",\"track\":" << jsonString(c.track)
+                          std::to_string(values.values[i]) + "}";
+        x.out << "{" << (target.name.empty() ? "" : "\"name\":" + jsonString(target.name) + ",")
+              << "\"card\":" << jsonString(target.card.text) << ",\"description\":"
+              << jsonString(opened.card(0).description()) << ",\"track\":" << jsonString(target.trackText)
               << ",\"state\":" << state << ",\"state_text\":" << jsonString(stateLabel(state))
               << ",\"written\":[" << points << "]}\n";
     } else if (!x.options.quiet) {
-        x.out << header(card, c.track) << '\n'
+        x.out << header(target, opened.card(0)) << '\n'
               << "wrote " << written << '\n'
               << stateText(state) << '\n';
     }
     x.out.flush();
-    card.close();
+    opened.close();
     return state == 0 ? ExitDone : ExitTrackState;
 }
 
@@ -307,11 +514,13 @@ std::string isoTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-// One track that watch follows.
+// One track that watch follows, and what it showed last.
 struct Watched {
-    std::string cardText, trackText, label;
-    OpenCard* card;
-    std::unique_ptr<IOTrack> track;
+    Watched(const Target& t, IOTrack& k, const OpenCard& c, const ViewOptions& v)
+        : target(t), track(k), card(c), view(v), seen(false) {}
+    const Target& target;
+    IOTrack& track;
+    const OpenCard& card;
     ViewOptions view;
     Reading last;
     bool seen;
@@ -323,9 +532,10 @@ void printChanges(const Context& x, unsigned long scan, double t, std::vector<Wa
     const std::string when = isoTime(x.env.wallClock());
     std::string json;
     for (Watched& w : tracks) {
-        const Reading now = readingOf(*w.track);
-        const std::string prefix = when + "  scan " + std::to_string(scan) + "  " + w.label + "  ";
-        const std::string jsonTrack = "{\"track\":" + jsonString(w.label);
+        const Reading now = readingOf(w.track);
+        const std::string label = w.target.label();
+        const std::string prefix = when + "  scan " + std::to_string(scan) + "  " + label + "  ";
+        const std::string jsonTrack = "{\"track\":" + jsonString(label);
         if (!w.seen || now.state != w.last.state) {
             if (x.options.json)
                 json += std::string(json.empty() ? "" : ",") + jsonTrack + ",\"state_from\":" +
@@ -346,7 +556,9 @@ void printChanges(const Context& x, unsigned long scan, double t, std::vector<Wa
                 w.seen ? (w.last.known[i] ? std::to_string(w.last.values[i]) : "-") : "";
             if (x.options.json) {
                 json += std::string(json.empty() ? "" : ",") + jsonTrack + ",\"point\":" +
-                        std::to_string(i) + ",\"type\":\"" + now.letters[i] + "\",\"from\":" +
+                        std::to_string(i) +
+                        (i < w.target.points.size() ? ",\"name\":" + jsonString(w.target.points[i]) : "") +
+                        ",\"type\":\"" + now.letters[i] + "\",\"from\":" +
                         (w.seen && w.last.known[i] ? before : std::string("null")) +
                         ",\"to\":" + (now.known[i] ? value : std::string("null")) + "}";
             } else {
@@ -354,7 +566,7 @@ void printChanges(const Context& x, unsigned long scan, double t, std::vector<Wa
                 if (!w.view.raw && w.view.facts && now.known[i] &&
                     encodingOf(*w.view.facts, now.letters[i]).fullScale)
                     extra = " (" + percentText(now.values[i]) + ")";
-                x.out << prefix << "point " << i << " " << now.letters[i] << " "
+                x.out << prefix << pointName(w.target, i) << " " << now.letters[i] << " "
                       << (w.seen ? before + " -> " : std::string()) << value << extra << '\n';
             }
         }
@@ -367,36 +579,30 @@ void printChanges(const Context& x, unsigned long scan, double t, std::vector<Wa
 }
 
 int watchCommand(const TrackCommand& c, const Context& x) {
-    const CardArguments cardArguments = cardOf(c.card, x);
-    const TrackArguments trackArguments = parseTrack(c.track);
-    const double rate = parseRate(c.rate);
+    const Request request = requestOf("watch", c.words, x);
+    // Without --rate, a plant file's period, else 10 scans a second.
+    const double rate = !c.rate.empty() ? parseRate(c.rate)
+                        : request.period ? 1000000.0 / request.period
+                                         : 10.0;
     const unsigned long count = parseCount(c.count, 0, 0xFFFFFFFFu, "count");
     const unsigned long period = static_cast<unsigned long>(1000000.0 / rate + 0.5);   // us
-    const CardFacts& facts = cardFacts(cardArguments.kind);
-    consent(x, "watch", cardArguments, buildEffects(facts));
+    consent(x, subjectOf("watch", request), buildEffects(request));
 
     PlantInUse plant(x.options.sim, x.env.plant);
-    OpenCard card(cardArguments, plant.get());
-    std::vector<Watched> tracks(1);
-    {
-        Watched& w = tracks[0];
-        w.cardText = c.card;
-        w.trackText = c.track;
-        w.label = c.track;
-        w.card = &card;
-        w.track.reset(new IOTrack(card.card(), trackArguments.start, trackArguments.letters.c_str()));
-        w.view.facts = &facts;
-        w.view.raw = c.raw;
-        w.view.columns = x.env.columns;
-        w.seen = false;
-        markOutputs(*w.track);
+    Opened opened(request, plant.get());
+    std::vector<Watched> tracks;
+    for (std::size_t i = 0; i < request.targets.size(); ++i) {
+        tracks.emplace_back(request.targets[i], opened.track(i), opened.card(i),
+                            viewOf(request.targets[i], c.raw, x));
+        markOutputs(opened.track(i));
     }
     const bool table = x.env.terminal && !x.options.json && !c.changes;
     Screen screen(x.out, table, x.colour, x.env.columns);
     if (!table && !x.options.json && !x.options.quiet)
-        x.out << header(card, c.track) << '\n';
-    if (card.settleTime())
-        OSInterface::sleep(card.settleTime());
+        for (const Watched& w : tracks)
+            x.out << header(w.target, w.card) << '\n';
+    if (opened.settleTime())
+        OSInterface::sleep(opened.settleTime());
 
     // Scans on absolute time: scan n is due n periods after the first, so
     // that the time one takes does not push the next ones back.
@@ -411,7 +617,7 @@ int watchCommand(const TrackCommand& c, const Context& x) {
                 x.env.realSleep(due - now);
         }
         for (Watched& w : tracks)
-            w.track->updateInputs();
+            w.track.updateInputs();
         const unsigned long ms = static_cast<unsigned long>(n * (period / 1000.0) + 0.5);
         char when[64];
         std::snprintf(when, sizeof when, "scan %lu  t=%lu.%03lus", n + 1, ms / 1000, ms % 1000);
@@ -421,14 +627,14 @@ int watchCommand(const TrackCommand& c, const Context& x) {
             std::string objects;
             for (const Watched& w : tracks)
                 objects += std::string(objects.empty() ? "" : ",") +
-                           jsonReading(w.cardText, w.card->description(), w.trackText,
-                                       readingOf(*w.track), w.view);
+                           jsonReading(w.target, w.card.description(), readingOf(w.track), w.view);
             x.out << "{\"scan\":" << n + 1 << ",\"t\":" << jsonNumber(ms / 1000.0, 3)
                   << ",\"tracks\":[" << objects << "]}\n";
         } else if (table) {
-            std::vector<std::string> lines{header(card, c.track), when};
+            std::vector<std::string> lines{when};
             for (const Watched& w : tracks) {
-                const Reading reading = readingOf(*w.track);
+                const Reading reading = readingOf(w.track);
+                lines.push_back(header(w.target, w.card));
                 for (const std::string& row : pointRows(reading, w.view))
                     lines.push_back(row);
                 lines.push_back("state " + screen.state(reading.state));
@@ -436,9 +642,10 @@ int watchCommand(const TrackCommand& c, const Context& x) {
             screen.frame(lines);
         } else {
             for (const Watched& w : tracks) {
-                const Reading reading = readingOf(*w.track);
+                const Reading reading = readingOf(w.track);
                 const std::string percent = percentList(reading, w.view);
-                x.out << when << "  " << stateText(reading.state) << "  values " << valueList(reading)
+                x.out << when << "  " << (request.named ? w.target.name + "  " : std::string())
+                      << stateText(reading.state) << "  values " << valueList(reading)
                       << (percent.empty() ? "" : "  percent " + percent) << '\n';
             }
         }
@@ -446,7 +653,7 @@ int watchCommand(const TrackCommand& c, const Context& x) {
         x.checkOutput();
     }
     tracks.clear();
-    card.close();
+    opened.close();
     return ExitDone;
 }
 
@@ -575,6 +782,10 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
     app.add_flag("-y,--yes", options.yes,
                  "go ahead with what acts on the plant: a reset, a preset, a network going "
                  "online, outputs written (needed off --sim)");
+    app.add_option("--plant", options.plant,
+                   "the plant file whose named tracks read, write and watch take (on --sim: the "
+                   "demo plant's)")
+        ->type_name("FILE");
     app.add_flag("--json", options.json, "print JSON: one document, or one object per scan for watch");
     app.add_flag("-q,--quiet", options.quiet, "print no headers, notes or warnings");
     app.add_option("--color", options.color,
@@ -609,23 +820,27 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
                                     exitCodes;
     for (auto& [command, args] : {std::pair<CLI::App*, TrackCommand*>{read, &readArgs},
                                   {write, &writeArgs}, {watch, &watchArgs}}) {
-        command->add_option("CARD", args->card, "the card, e.g. ac5:0x300")->required()->type_name("");
-        command->add_option("TRACK", args->track, "the track, e.g. 0:IIIIIIII")
-            ->required()
-            ->type_name("");
-        if (command == write)
-            command->add_option("VALUES", args->values,
-                                "one value per point, separated by commas (1,0,0,1; values of "
-                                "inputs are ignored), or POINT=VALUE pairs (3=1 5=0; outputs not "
-                                "named are written as 0).  A value is decimal or 0x hex, or for "
-                                "an analog point a per cent of full scale (50%)")
-                ->required()
-                ->type_name("");
-        else
+        const char* what =
+            command == write
+                ? "CARD TRACK VALUES: the card (ac5:0x300), the track (1:OOOOOOOO) and the values: "
+                  "one per point, separated by commas (1,0,0,1; values of inputs are ignored), or "
+                  "POINT=VALUE pairs (3=1 5=0; outputs not named are written as 0, or at their "
+                  "safe values where the plant file gives them).  A value is decimal or 0x hex, "
+                  "or for an analog point a per cent of full scale (50%).  With a plant file, NAME "
+                  "VALUES: the track's name, and points by number or name"
+            : command == read
+                ? "CARD TRACK: the card (ac5:0x300) and the track (0:IIIIIIII); with a plant file, "
+                  "NAME: the name of one of its tracks"
+                : "CARD TRACK, or with a plant file NAME...: the tracks of that name (all of them "
+                  "when none is named)";
+        command->add_option("WHAT", args->words, what)->type_name("");
+        if (command != write)
             command->add_flag("--raw", args->raw, "analog values raw only, not also in per cent");
         command->footer(trackFooter);
     }
-    watch->add_option("--rate", watchArgs.rate, "scans per second (default 10)")->type_name("HZ");
+    watch->add_option("--rate", watchArgs.rate,
+                      "scans per second (default: the plant file's period, else 10)")
+        ->type_name("HZ");
     watch->add_option("--count", watchArgs.count, "stop after N scans (default: go on until stopped)")
         ->type_name("N");
     watch->add_flag("--changes", watchArgs.changes,
@@ -651,7 +866,7 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
     // A mistyped subcommand would otherwise be reported as a missing one.
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word == "--color") {
+        if (word == "--color" || word == "--plant") {
             ++i;
             continue;
         }

@@ -1,5 +1,6 @@
 #include "WriteValues.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "CardArguments.h"
@@ -67,7 +68,8 @@ std::string pointRanges(const std::vector<unsigned>& points) {
 }
 
 WriteValues parseWriteValues(const std::vector<std::string>& words, const std::string& letters,
-                             const CardFacts& facts) {
+                             const CardFacts& facts, const std::vector<std::string>& names,
+                             const std::vector<long>* safe) {
     const unsigned n = static_cast<unsigned>(letters.size());
     WriteValues result;
     result.values.assign(n, 0);
@@ -100,7 +102,19 @@ WriteValues parseWriteValues(const std::vector<std::string>& words, const std::s
             if (equals == std::string::npos)
                 throw UsageError("'" + word + "' is no POINT=VALUE pair; give all values as pairs "
                                  "or one list");
-            const std::uint32_t point = parseUnsigned(word.substr(0, equals), 0xFFFFFFFFu, "point");
+            const std::string key = word.substr(0, equals);
+            const std::vector<std::string>::const_iterator name =
+                std::find(names.begin(), names.end(), key);
+            if (name == names.end() && !names.empty() && !key.empty() &&
+                (key[0] < '0' || key[0] > '9')) {
+                std::string known;
+                for (const std::string& n : names)
+                    known += (known.empty() ? "" : ", ") + n;
+                throw UsageError("no point named '" + key + "'; the points are " + known);
+            }
+            const std::uint32_t point =
+                name != names.end() ? static_cast<std::uint32_t>(name - names.begin())
+                                    : parseUnsigned(key, 0xFFFFFFFFu, "point");
             if (point >= n)
                 throw UsageError("point " + std::to_string(point) + " is not in the track (points 0 to " +
                                  std::to_string(n - 1) + ")");
@@ -114,8 +128,11 @@ WriteValues parseWriteValues(const std::vector<std::string>& words, const std::s
             result.values[point] = pointValue(word.substr(equals + 1), letter, point, facts);
         }
         for (unsigned i = 0; i < n; ++i)
-            if (isOutput(letters[i]) && !named[i])
+            if (isOutput(letters[i]) && !named[i]) {
                 result.unnamed.push_back(i);
+                if (safe && i < safe->size())
+                    result.values[i] = (*safe)[i];
+            }
     }
 
     std::string misfits;
