@@ -1,5 +1,6 @@
 #include "CardFacts.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -201,12 +202,40 @@ std::string describeCard(const CardFacts& f) {
     return text;
 }
 
+namespace {
+
+// The words of text in lines of at most width, the first after first, the
+// others after indent.
+std::string wrapped(const std::string& first, const std::string& text, const std::string& indent,
+                    std::size_t width) {
+    std::string result = first, line = first;
+    std::string::size_type at = 0;
+    while (at < text.size()) {
+        const std::string::size_type end = std::min(text.find(' ', at), text.size());
+        const std::string word = text.substr(at, end - at);
+        if (line.size() > indent.size() && line.size() + 1 + word.size() > width) {
+            result += "\n" + indent;
+            line = indent;
+        } else if (line.size() > first.size() || (line != first && line.size() > indent.size())) {
+            result += ' ';
+            line += ' ';
+        }
+        result += word;
+        line += word;
+        at = end + 1;
+    }
+    return result + "\n";
+}
+
+}  // namespace
+
 std::string sideEffectsHelp() {
     std::string text = "What a command does to the plant, by card (off --sim it needs --yes):\n";
     for (const CardFacts* const* f = allCardFacts(); *f; ++f)
         if ((*f)->sideEffects)
-            text += std::string("  ") + (*f)->word + ": " + (*f)->sideEffects + "\n";
-    return text;
+            text += wrapped(std::string("  ") + (*f)->word + ": ", (*f)->sideEffects, "      ", 79);
+    return text + wrapped("  ", "write, on every card but dummy: writes every output point of the track",
+                          "      ", 79);
 }
 
 }  // namespace Tool

@@ -836,7 +836,13 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
         command->add_option("WHAT", args->words, what)->type_name("");
         if (command != write)
             command->add_flag("--raw", args->raw, "analog values raw only, not also in per cent");
-        command->footer(trackFooter);
+        const std::string name = command->get_name();
+        command->footer("Forms: tavex " + name + " CARD TRACK" + (command == write ? " VALUES" : "") +
+                        "\n       tavex " + name + " --plant FILE NAME" +
+                        (command == write ? " VALUES" : command == watch ? "..." : "") +
+                        "\n       tavex " + name + " --sim NAME" +
+                        (command == write ? " VALUES" : command == watch ? "..." : "") +
+                        "   (the demo plant's tracks)\n\n" + trackFooter);
     }
     watch->add_option("--rate", watchArgs.rate,
                       "scans per second (default: the plant file's period, else 10)")
