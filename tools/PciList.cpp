@@ -1,5 +1,6 @@
 #include "PciList.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -220,11 +221,19 @@ int filterField(const std::string& text, unsigned max, const std::string& whole,
 }  // namespace
 
 void PciFilter::slot(const std::string& text) {
-    const char* form = "[[bus]:][dev][.func]";
-    const std::string::size_type colon = text.find(':');
-    const std::string rest = colon == std::string::npos ? text : text.substr(colon + 1);
-    if (colon != std::string::npos)
-        bus = filterField(text.substr(0, colon), 0xFF, text, form);
+    const char* form = "[[[domain]:]bus:][dev][.func]";
+    std::string slotText = text;
+    // This PC has one PCI domain, 0: a filter for another matches nothing.
+    if (std::count(text.begin(), text.end(), ':') == 2) {
+        const std::string::size_type colon = text.find(':');
+        if (filterField(text.substr(0, colon), 0xFFFF, text, form) > 0)
+            bus = 0x100;
+        slotText = text.substr(colon + 1);
+    }
+    const std::string::size_type colon = slotText.find(':');
+    const std::string rest = colon == std::string::npos ? slotText : slotText.substr(colon + 1);
+    if (colon != std::string::npos && bus != 0x100)
+        bus = filterField(slotText.substr(0, colon), 0xFF, text, form);
     const std::string::size_type dot = rest.find('.');
     dev = filterField(rest.substr(0, dot), 0x1F, text, form);
     if (dot != std::string::npos)

@@ -49,15 +49,16 @@ struct PciListing {
     bool json;          // one JSON document
 };
 
-// -s [[bus]:][dev][.func] and -d [vendor]:[device][:class], in hex; an
-// empty part matches anything.
+// -s [[[domain]:]bus:][dev][.func] and -d [vendor]:[device][:class], in
+// hex; an empty part matches anything.
 struct PciFilter {
     PciFilter();
     void slot(const std::string& text);     // UsageError when malformed
     void device(const std::string& text);
     bool matches(const PCIDeviceInfo& info) const;
 
-    int bus, dev, func, vendor, deviceId, classWord;   // -1: any
+    int bus, dev, func, vendor, deviceId, classWord;   // -1: any; bus 0x100: none
+                                                        // (a domain other than 0)
 };
 
 // The CARD string that reaches the function, or empty: pci72xx:N for the

@@ -802,7 +802,7 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
     pci->add_flag("-v,--verbose", listing.verbose,
                   "also base address registers, interrupt line and subsystem IDs");
     pci->add_flag("-m", machineCount, "-mm: the machine-readable form of lspci -mm");
-    pci->add_option("-s", slotText, "only the functions in [[bus]:][dev][.func] (hex)")
+    pci->add_option("-s", slotText, "only the functions in [[[domain]:]bus:][dev][.func] (hex)")
         ->type_name("SLOT");
     pci->add_option("-d", deviceText, "only the functions with [vendor]:[device][:class] (hex)")
         ->type_name("ID");
