@@ -4,13 +4,17 @@
 // functions.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "DemoPlant.h"
 #include "PciList.h"
 #include "ToolRun.h"
+#include "tavex/platform/Platform.h"
+#include "tavex/sim/Machine.h"
 
 using Tavex::Tool::DemoPlant;
 using Tavex::Sim::PCI72xxBoard;
@@ -270,4 +274,33 @@ TEST(ToolDemo, RedrawsTheTableInATerminalAtTheSpeedOfTheClock) {
     EXPECT_EQ(900u, run.realSleeps);
     EXPECT_EQ(10u, count(run.out, "track          CARD                  TRACK"));
     EXPECT_EQ(9u, count(run.out, "\x1b[21A"));   // back over the 21 lines of the last frame
+}
+
+namespace {
+
+// A PC whose platform lets no port be reached, as Linux does without iopl.
+class NoPortIo : public Tavex::Sim::Machine {
+public:
+    std::uint8_t inByte(std::uint16_t) override { refuse(); }
+    std::uint16_t inWord(std::uint16_t) override { refuse(); }
+    std::uint32_t inDword(std::uint16_t) override { refuse(); }
+    void outByte(std::uint16_t, std::uint8_t) override { refuse(); }
+    void outWord(std::uint16_t, std::uint16_t) override { refuse(); }
+    void outDword(std::uint16_t, std::uint32_t) override { refuse(); }
+
+private:
+    [[noreturn]] static void refuse() { throw std::runtime_error("port I/O is not permitted here"); }
+};
+
+}  // namespace
+
+TEST(ToolPci, WherePortIoIsRefusedItSaysWhyAndPointsAtTheSimulator) {
+    NoPortIo machine;
+    Tavex::Platform* previous = Tavex::Platform::install(&machine);
+    const ToolRun run = runTool({"pci", "-n"});
+    Tavex::Platform::install(previous);
+    EXPECT_EQ(Tavex::Tool::ExitRefused, run.code);
+    EXPECT_EQ("tavex: port I/O is not permitted here\n"
+              "(tavex pci --sim lists the functions of the demo plant instead)\n",
+              run.err);
 }
