@@ -135,7 +135,7 @@ Server::Server(Responder& responder, const ServerOptions& options)
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&where), size) != 0)
         fail("bind");
-    if (::listen(listener_, 64) != 0)
+    if (::listen(listener_, SOMAXCONN) != 0)
         fail("listen");
     nonBlocking(listener_);
     size = sizeof where;
