@@ -86,8 +86,14 @@ std::size_t RegisterMap::size(const Unit& unit, Table table) {
 }
 
 void RegisterMap::print(std::ostream& out) const {
-    out << "unit  table             address  ref    track.point       type  name\n";
+    out << "unit  table             address    ref    track.point       type  name\n";
     char line[160];
+    // Rows without a point name end at the type, not in blanks.
+    const auto put = [&out, &line] {
+        std::string text(line);
+        text.erase(text.find_last_not_of(' ') + 1);
+        out << text << '\n';
+    };
     for (const Unit& unit : units_) {
         for (int t = 0; t < TableCount; ++t) {
             const Table table = static_cast<Table>(t);
@@ -101,23 +107,23 @@ void RegisterMap::print(std::ostream& out) const {
                 const std::string addresses =
                     pair ? std::to_string(address) + "-" + std::to_string(address + 1)
                          : std::to_string(address);
-                std::snprintf(line, sizeof line, "%-5d %-17s %-8s %-6s %-17s %-5c %s\n",
+                std::snprintf(line, sizeof line, "%-5d %-17s %-10s %-6s %-17s %-5c %s",
                               unit.id, tableNames[t], addresses.c_str(),
                               fiveDigit(table, address).c_str(), where.c_str(),
                               track.letters[ref.point], name.c_str());
-                out << line;
+                put();
                 address += pair ? 2 : 1;
             }
         }
-        const auto status = [&](unsigned offset, const std::string& what, unsigned count) {
+        const auto status = [&, put](unsigned offset, const std::string& what, unsigned count) {
             const unsigned address = statusBase_ + offset;
             const std::string addresses =
                 count == 2 ? std::to_string(address) + "-" + std::to_string(address + 1)
                            : std::to_string(address);
-            std::snprintf(line, sizeof line, "%-5d %-17s %-8s %-6s %s\n", unit.id,
+            std::snprintf(line, sizeof line, "%-5d %-17s %-10s %-6s %s", unit.id,
                           tableNames[InputRegisters], addresses.c_str(),
                           fiveDigit(InputRegisters, address).c_str(), what.c_str());
-            out << line;
+            put();
         };
         status(StatusCounter, "(scan counter)", 2);
         status(StatusAge, "(snapshot age, ms)", 1);

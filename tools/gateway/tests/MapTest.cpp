@@ -66,13 +66,13 @@ TEST(GatewayMap, PointsFillEachTableInFileOrder) {
     map.print(out);
     const std::string text = out.str();
     for (const char* line : {
-             "1     coil              0        00001  mixed.2           O",
-             "1     discrete input    1        10002  mixed.1           I     stop",
-             "1     holding register  2-3      40003  analog.2          U",
-             "1     input register    4-5      30005  analog.3          R",
-             "1     input register    9000-9001 39001  (scan counter)",
-             "1     input register    9004     39005  (state of analog)",
-             "7     coil              2        00003  lamps.2           O"})
+             "1     coil              0          00001  mixed.2           O\n",
+             "1     discrete input    1          10002  mixed.1           I     stop\n",
+             "1     holding register  2-3        40003  analog.2          U\n",
+             "1     input register    4-5        30005  analog.3          R\n",
+             "1     input register    9000-9001  39001  (scan counter)\n",
+             "1     input register    9004       39005  (state of analog)\n",
+             "7     coil              2          00003  lamps.2           O\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nin\n" << text;
 
     EXPECT_EQ(fiveDigit(HoldingRegisters, 9998), "49999");
