@@ -69,7 +69,8 @@ Settings readTable(const Plant& plant) {
     if (order != "high-first" && order != "low-first")
         table.fail("word_order", "expected \"high-first\" or \"low-first\"");
     settings.lowWordFirst = order == "low-first";
-    settings.serve.downCode = int(table.getInteger("down_exception", 0, 127, 0x0B));
+    // Exception codes go up to 0x0B (gateway target device failed to respond).
+    settings.serve.downCode = int(table.getInteger("down_exception", 0, 11, 0x0B));
     settings.serve.readOnly = table.getBool("read_only", false);
     settings.server.allow = table.getStringArray("allow", std::vector<std::string>());
     for (const std::string& rule : settings.server.allow) {
@@ -155,8 +156,13 @@ int runGateway(int argc, char** argv, std::ostream& out, std::ostream& err,
     CLI::Option* portOption =
         app.add_option("--port", port, "The TCP port (502; 0: any free one)")
             ->check(CLI::Range(0, 65535));
-    CLI::Option* allowOption = app.add_option(
-        "--allow", allow, "Client addresses let in, ADDRESS or ADDRESS/BITS (any if none)");
+    // One address per --allow (or several with commas), so that the plant
+    // file after it stays the plant file.
+    CLI::Option* allowOption =
+        app.add_option("--allow", allow,
+                       "Client addresses let in, ADDRESS or ADDRESS/BITS (any if none)")
+            ->allow_extra_args(false)
+            ->delimiter(',');
     CLI::Option* orderOption =
         app.add_option("--word-order", wordOrder, "high-first (the default) or low-first")
             ->check(CLI::IsMember({"high-first", "low-first"}));
@@ -164,7 +170,7 @@ int runGateway(int argc, char** argv, std::ostream& out, std::ostream& err,
         app.add_option("--down-exception", downCode,
                        "The exception for a point of a card that is down (11; 0: the last "
                        "values)")
-            ->check(CLI::Range(0, 127));
+            ->check(CLI::Range(0, 11));
     app.add_flag("--read-only", readOnly, "Refuse every write (exception 1)");
     CLI::Option* maxOption = app.add_option("--max-connections", maxConnections,
                                             "Clients at once (32)")

@@ -221,11 +221,6 @@ int Responder::checkRequest(const std::uint8_t* frame, std::size_t size, Request
     return 0;
 }
 
-int Responder::check(const std::uint8_t* frame, std::size_t size) {
-    Request request;
-    return checkRequest(frame, size, request);
-}
-
 void Responder::fill(UnitState& state, Table table, unsigned address, unsigned count) {
     const Unit& unit = *state.unit;
     modbus_mapping_t& mapping = *state.mapping;

@@ -55,9 +55,6 @@ public:
     // False when the answer could not be sent: the connection is done for.
     bool answer(modbus_t* ctx, const std::uint8_t* frame, std::size_t size);
 
-    // The exception code the checks give a frame, 0 if it goes to modbus_reply.
-    int check(const std::uint8_t* frame, std::size_t size);
-
 private:
     struct Request;
     struct UnitState {

@@ -211,7 +211,8 @@ TEST(GatewayProgram, PrintsTheMapOfAPlantFile) {
                            "points = [\"in\", \"out\"]\n"
                            "[tracks.total]\ncard = \"sum\"\ntrack = \"0:AU\"\n"
                            "[gateway]\nunit = { line = 17, sum = 3 }\nstatus_base = 100\n";
-    const Result result = runArguments({file, "--print-map"});
+    // An option before the plant file leaves it the plant file.
+    const Result result = runArguments({"--allow", "127.0.0.1", file, "--print-map"});
     EXPECT_EQ(result.code, ExitDone) << result.err;
     for (const char* line : {"17    discrete input    1          10002  eyes.1            I     out",
                              "17    coil              1          00002  eyes.3            O",
@@ -247,6 +248,10 @@ TEST(GatewayProgram, RefusesWhatIsWrong) {
         {"outputs without consent", "", {},
          "clients of the gateway move the outputs of this PC's boards; give --yes"},
         {"a word order option", "", {"--word-order", "middle"}, "--word-order"},
+        {"an exception code beyond 0x0B", "down_exception = 12\n", {"--print-map"},
+         "plant.toml:9:18:"},
+        {"an --allow entry", "", {"--allow", "127.0.0.1,nowhere", "--print-map"},
+         "--allow: not an address: nowhere"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);

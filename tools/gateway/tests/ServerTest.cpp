@@ -283,3 +283,22 @@ TEST(GatewayServer, AllowListAndIdleTimeout) {
     EXPECT_THROW(AddressRule("127.0.0.1/33"), std::invalid_argument);
     EXPECT_THROW(AddressRule("localhost"), std::invalid_argument);
 }
+
+TEST(GatewayServer, ListensOnTheIPv6Loopback) {
+    ServerOptions server;
+    server.address = "::1";
+    server.allow = {"::1/128"};
+    std::unique_ptr<Rig> rig;
+    try {
+        rig.reset(new Rig(plant, ServeOptions(), server));
+    } catch (const std::runtime_error& e) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
+    }
+    rig->cycle();
+    Client c(modbus_new_tcp_pi("::1", std::to_string(rig->port()).c_str()));
+    modbus_set_slave(c.ctx, 1);
+    modbus_set_response_timeout(c.ctx, 2, 0);
+    ASSERT_EQ(modbus_connect(c.ctx), 0) << modbus_strerror(errno);
+    std::uint8_t bits[4];
+    EXPECT_EQ(modbus_read_input_bits(c.ctx, 0, 4, bits), 4);
+}
