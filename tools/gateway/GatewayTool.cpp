@@ -31,11 +31,10 @@ const char* const program = "tavex-gateway";
 
 // What the [gateway] table and the command line set, the command line last.
 struct Settings {
-    Settings() : lowWordFirst(false), watchdogMs(0), statusBase(RegisterMap::DefaultStatusBase) {}
+    Settings() : watchdogMs(0), statusBase(RegisterMap::DefaultStatusBase) {}
     std::vector<std::pair<std::string, int> > units;
     ServeOptions serve;
     ServerOptions server;
-    bool lowWordFirst;
     unsigned long watchdogMs;
     unsigned statusBase;
 };
@@ -68,7 +67,7 @@ Settings readTable(const Plant& plant) {
     const std::string order = table.getString("word_order", "high-first");
     if (order != "high-first" && order != "low-first")
         table.fail("word_order", "expected \"high-first\" or \"low-first\"");
-    settings.lowWordFirst = order == "low-first";
+    settings.serve.lowWordFirst = order == "low-first";
     // Exception codes go up to 0x0B (gateway target device failed to respond).
     settings.serve.downCode = int(table.getInteger("down_exception", 0, 11, 0x0B));
     settings.serve.readOnly = table.getBool("read_only", false);
@@ -216,7 +215,7 @@ int runGateway(int argc, char** argv, std::ostream& out, std::ostream& err,
     if (allowOption->count())
         settings.server.allow = allow;
     if (orderOption->count())
-        settings.lowWordFirst = wordOrder == "low-first";
+        settings.serve.lowWordFirst = wordOrder == "low-first";
     if (downOption->count())
         settings.serve.downCode = downCode;
     if (readOnly)
@@ -227,7 +226,6 @@ int runGateway(int argc, char** argv, std::ostream& out, std::ostream& err,
         settings.server.idleTimeoutMs = idleMs;
     if (watchdogOption->count())
         settings.watchdogMs = watchdogMs;
-    settings.serve.lowWordFirst = settings.lowWordFirst;
     for (const std::string& rule : settings.server.allow) {
         try {
             AddressRule check(rule);
