@@ -46,7 +46,7 @@ struct Settings {
 //   down_exception = 11                 0: answer with the last values
 //   read_only = false
 //   allow = ["127.0.0.1", "10.0.0.0/8"] empty: any client
-//   max_connections = 32   idle_timeout_ms = 60000   watchdog_ms = 0
+//   max_connections = 128  idle_timeout_ms = 60000   watchdog_ms = 0
 //   status_base = 9000
 Settings readTable(const Plant& plant) {
     Settings settings;
@@ -172,7 +172,7 @@ int runGateway(int argc, char** argv, std::ostream& out, std::ostream& err,
             ->check(CLI::Range(0, 11));
     app.add_flag("--read-only", readOnly, "Refuse every write (exception 1)");
     CLI::Option* maxOption = app.add_option("--max-connections", maxConnections,
-                                            "Clients at once (32)")
+                                            "Clients at once (128)")
                                  ->check(CLI::Range(1, 1000));
     CLI::Option* idleOption = app.add_option(
         "--idle-timeout", idleMs, "Drop a client without a request for so many ms (60000; 0: never)");

@@ -23,7 +23,7 @@ namespace Gateway {
 
 struct ServerOptions {
     ServerOptions()
-        : address("127.0.0.1"), port(502), maxConnections(32), idleTimeoutMs(60000) {}
+        : address("127.0.0.1"), port(502), maxConnections(128), idleTimeoutMs(60000) {}
     std::string address;              // numeric IPv4 or IPv6 address to listen on
     unsigned port;                    // 0: any free port (port() tells)
     unsigned maxConnections;
