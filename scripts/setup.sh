@@ -2,8 +2,8 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [gateway]
-#                                               (default: native cross)
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [gateway]
+#                    (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -26,6 +26,8 @@
 #           cpio to pack the initramfs
 #   fuzz    clang with its libFuzzer and sanitizer runtimes, for the fuzz
 #           preset (scripts/fuzz.sh)
+#   latency cyclictest (rt-tests), beside which scripts/scan-bench.sh runs
+#           tavex scan
 #   gateway libmodbus for tavex-gateway (libmodbus-dev), and the Modbus
 #           clients its tests run against it: mbpoll and python3-pymodbus
 #           (with python3-serial-asyncio, which its client module imports)
@@ -50,8 +52,9 @@ for group in "${groups[@]}"; do
         callgrind) wanted+=(valgrind) ;;
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
+        latency) wanted+=(rt-tests) ;;
         gateway) wanted+=(libmodbus-dev mbpoll python3-pymodbus python3-serial-asyncio) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, gateway)" >&2
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, gateway)" >&2
            exit 2 ;;
     esac
 done

@@ -9,7 +9,9 @@
 #if defined(__linux__)
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -292,6 +294,46 @@ void LinuxPlatform::sleep(unsigned long milliseconds) {
 void* LinuxPlatform::dpmiMapPhysical(unsigned long, unsigned long) { return 0; }
 
 std::string LinuxPlatform::lastErrorText() { return lastCause; }
+
+std::uint64_t LinuxPlatform::monotonicNanoseconds() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// To an absolute time: a late start of the sleep does not move the wake-up.
+// A signal (SIGINT to the tool) interrupts it; the wait goes on to the
+// deadline, and the scan sees its stop flag right after.
+void LinuxPlatform::sleepUntil(std::uint64_t deadline) {
+    struct timespec until;
+    until.tv_sec = static_cast<time_t>(deadline / 1000000000u);
+    until.tv_nsec = static_cast<long>(deadline % 1000000000u);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, 0) == EINTR) {
+    }
+}
+
+// For the calling thread, by its own id: pthread_setschedparam would need
+// libpthread on older C libraries.
+int LinuxPlatform::setRealTimePriority(int priority) {
+    struct sched_param parameter;
+    std::memset(&parameter, 0, sizeof parameter);
+    parameter.sched_priority = priority;
+    const pid_t thread = static_cast<pid_t>(::syscall(SYS_gettid));
+    return ::sched_setscheduler(thread, SCHED_FIFO, &parameter) == 0 ? 0 : errno;
+}
+
+int LinuxPlatform::lockMemory() { return ::mlockall(MCL_CURRENT | MCL_FUTURE) == 0 ? 0 : errno; }
+
+int LinuxPlatform::setThreadCpu(unsigned cpu) {
+    if (cpu >= CPU_SETSIZE)
+        return EINVAL;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    const pid_t thread = static_cast<pid_t>(::syscall(SYS_gettid));
+    return ::sched_setaffinity(thread, sizeof set, &set) == 0 ? 0 : errno;
+}
 
 bool LinuxPlatform::map(int fd, const void* in, unsigned long inSize, void* out,
                         unsigned long outSize, unsigned long& bytesReturned) {

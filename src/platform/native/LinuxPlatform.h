@@ -47,6 +47,13 @@ public:
     void* dpmiMapPhysical(unsigned long address, unsigned long size) override;
     std::string lastErrorText() override;
 
+    // The scan's clock and scheduling.
+    std::uint64_t monotonicNanoseconds() override;
+    void sleepUntil(std::uint64_t deadline) override;
+    int setRealTimePriority(int priority) override;
+    int lockMemory() override;
+    int setThreadCpu(unsigned cpu) override;
+
     // The error of a port access after iopl(3) failed with this errno.
     static std::string portRefusal(int error);
 
