@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <chrono>
 #include <memory>
@@ -302,7 +303,8 @@ int runGateway(int argc, char** argv, std::ostream& out, std::ostream& err,
                 auto next = std::chrono::steady_clock::now();
                 while (!stopping.load()) {
                     if (sim) {
-                        next += period;
+                        // A late cycle is not caught up with a burst.
+                        next = std::max(next + period, std::chrono::steady_clock::now());
                         std::this_thread::sleep_until(next);
                     }
                     if (!scan.step(logic))
