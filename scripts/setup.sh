@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [package]
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [package] [gateway]
 #                    (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
@@ -32,6 +32,9 @@
 #           preset (scripts/fuzz.sh)
 #   latency cyclictest (rt-tests), beside which scripts/scan-bench.sh runs
 #           tavex scan
+#   gateway libmodbus for tavex-gateway (libmodbus-dev), and the Modbus
+#           clients its tests run against it: mbpoll and python3-pymodbus
+#           (with python3-serial-asyncio, which its client module imports)
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -55,7 +58,8 @@ for group in "${groups[@]}"; do
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
         latency) wanted+=(rt-tests) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package)" >&2
+        gateway) wanted+=(libmodbus-dev mbpoll python3-pymodbus python3-serial-asyncio) ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, gateway)" >&2
            exit 2 ;;
     esac
 done
