@@ -266,8 +266,10 @@ Scan& Scan::add(IOTrack& track, const std::vector<long>& safeValues) {
                                std::to_string(track.numberOfPoints()) + " points");
     add(track);
     Entry& e = state_->entries.back();
-    e.hasSafeValues = true;
     e.safeValues = safeValues;
+    // A track without output points has nothing to make safe.
+    e.hasSafeValues = track.hasPointOfType(IOTrack::DigitalOutput) ||
+                      track.hasPointOfType(IOTrack::AnalogOutput);
     return *this;
 }
 

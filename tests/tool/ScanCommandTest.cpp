@@ -154,7 +154,10 @@ TEST(ToolScan, RunsAPlantFilesTracksWithItsPeriodAndSafeValues) {
     const ToolRun run =
         runTool({"scan", "--plant", file, "--sim", "--seconds", "1", "--json"}, &plant);
     EXPECT_EQ(0, run.code) << run.err;
-    EXPECT_EQ(0u, run.out.find("{\"plant\":\"" + file + "\",\"sim\":true,\"period_ns\":20000000,"
+    std::string quoted;   // a Windows path's backslashes are escaped in JSON
+    for (const char c : file)
+        quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    EXPECT_EQ(0u, run.out.find("{\"plant\":\"" + quoted + "\",\"sim\":true,\"period_ns\":20000000,"
                                "\"seconds\":1,\"tracks\":2,\"clock\":\"virtual\","
                                "\"stopped_by\":\"time\",\"cycles\":50,"))
         << run.out;
