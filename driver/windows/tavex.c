@@ -10,6 +10,11 @@
  *                           4 bytes for a 32-bit process, 8 for a 64-bit one
  *   unmap  0x80002004  in:  that address, of the same size; no output
  *
+ * and, for the processor's I/O ports, which a user-mode program on Windows
+ * NT cannot reach by itself, the port requests of ports.c: a read, a write
+ * and a short list of them, each for the ports of the library's boards
+ * only.
+ *
  * Unlike the raw port and memory drivers that map any range for any caller:
  *   - the device opens to Administrators and SYSTEM only;
  *   - a range that overlaps system RAM, as the physical memory list under
@@ -30,6 +35,8 @@
  * checks the import list against that set (imports.txt).
  */
 #include <ntifs.h>
+
+#include "ports.h"
 
 /* Pool tag "Tavx" as pool tools show it. */
 #define TAVEX_TAG 0x78766154UL
@@ -71,6 +78,7 @@ typedef struct Mapping {
 /* What a handle (file object) holds: FileObject->FsContext. */
 typedef struct Handle {
     LIST_ENTRY mappings;
+    PortState ports;
 } Handle;
 
 /* The section whose views are the windows: \Device\PhysicalMemory, or the
@@ -442,6 +450,7 @@ static NTSTATUS NTAPI dispatchCreate(PDEVICE_OBJECT deviceObject, PIRP irp) {
     if (!handle)
         return complete(irp, STATUS_INSUFFICIENT_RESOURCES);
     InitializeListHead(&handle->mappings);
+    PortsInitializeHandle(&handle->ports);
     file->FsContext = handle;
     return complete(irp, STATUS_SUCCESS);
 }
@@ -485,6 +494,8 @@ static NTSTATUS NTAPI dispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP ir
         status = map(irp, handle, inSize, outSize);
     } else if (code == TAVEX_UNMAP && handle) {
         status = unmap(irp, handle, inSize, outSize);
+    } else if (PortsIsRequest(code) && handle) {
+        status = PortsRequest(irp, code, &handle->ports, inSize, outSize);
     } else {
         status = STATUS_INVALID_DEVICE_REQUEST;
         report("control code 0x%08lX refused: not one of this driver's (0x%08lX)\n", code, status);
@@ -586,6 +597,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     (void)registryPath;
 
     KeInitializeMutex(&lock, 0);
+    PortsInitialize();
     status = openSource();
     if (!NT_SUCCESS(status))
         return status;

@@ -1,0 +1,32 @@
+/*
+ * The port requests of tavex.sys: single reads and writes and short lists of
+ * them, each checked against the ports the library's boards decode (ports.c).
+ * The request layouts are in src/platform/PortRequest.h, which the library
+ * reads too.
+ */
+#ifndef TAVEX_DRIVER_PORTS_H
+#define TAVEX_DRIVER_PORTS_H
+
+#include <ntifs.h>
+
+/* What a handle last wrote to the configuration registers, so that a data
+ * write can be traced to the function it reaches.  Only this handle's own
+ * writes count: another program's would be as unknown to the driver as
+ * they are to this one. */
+typedef struct PortState {
+    ULONG address;        /* mechanism #1: the double word last written to 0xCF8 */
+    BOOLEAN addressKnown; /* whether one was */
+    UCHAR enable;         /* mechanism #2: the byte last written to 0xCF8 */
+    UCHAR forward;        /* and to 0xCFA */
+} PortState;
+
+/* At load, before the device exists. */
+void PortsInitialize(void);
+/* For each new handle. */
+void PortsInitializeHandle(PortState* state);
+/* Whether a control code is one of the port requests. */
+BOOLEAN PortsIsRequest(ULONG code);
+/* Answers one port request of a handle; fills irp->IoStatus.Information. */
+NTSTATUS PortsRequest(PIRP irp, ULONG code, PortState* state, ULONG inSize, ULONG outSize);
+
+#endif
