@@ -1,5 +1,6 @@
 #include "DriverHarness.h"
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -70,6 +71,12 @@ ProgramRun installer(const std::string& arguments) {
     if (!run.started)
         throw std::runtime_error("cannot start tavex-driver.exe");
     return run;
+}
+
+std::string hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", value);
+    return text;
 }
 
 HANDLE openDevice() {

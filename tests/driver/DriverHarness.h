@@ -44,6 +44,30 @@ std::string programFolder();
 // "\\.\tavex", opened for reading and writing; INVALID_HANDLE_VALUE if not.
 HANDLE openDevice();
 
+// A handle of the test's own on the device, closed at the end.
+class Device {
+public:
+    Device() : handle_(openDevice()) {}
+    ~Device() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    operator HANDLE() const { return handle_; }
+    HANDLE release() {
+        HANDLE h = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return h;
+    }
+
+private:
+    Device(const Device&);
+    Device& operator=(const Device&);
+    HANDLE handle_;
+};
+
+// 0x%08lX, for NTSTATUS values that read as themselves in a failure.
+std::string hex(unsigned long value);
+
 // One request with its status and byte count, straight from the driver.
 struct Reply {
     NTSTATUS status;

@@ -43,27 +43,6 @@ public:
     }
 };
 
-// A handle of the test's own on the device, closed at the end.
-class Device {
-public:
-    Device() : handle_(openDevice()) {}
-    ~Device() {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    operator HANDLE() const { return handle_; }
-    HANDLE release() {
-        HANDLE h = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return h;
-    }
-
-private:
-    Device(const Device&);
-    Device& operator=(const Device&);
-    HANDLE handle_;
-};
-
 // The driver runs, started by the library as a client would start it.
 class DriverTest : public ::testing::Test {
 protected:
@@ -73,12 +52,6 @@ protected:
     }
     Device device;
 };
-
-std::string hex(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", value);
-    return text;
-}
 
 }  // namespace
 
