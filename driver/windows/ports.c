@@ -17,20 +17,25 @@
  *     traced through the address this handle last selected.
  *
  * Anything else is refused before any port is touched, with the reason on
- * the kernel debug output.  A list of accesses is checked whole first, then
+ * the kernel debug output.  The served PCI identities and their base address
+ * registers are pci.c's, the same table the memory requests use.  A list of accesses is checked whole first, then
  * run in order; one lock keeps the requests of all handles apart, so that
  * a list's address write and data access are never split by another.
  *
- * The test build (TAVEX_STANDIN_PORTS) runs the same checks over an array
- * that stands in for the port space, with a configuration space of its own
- * behind both mechanisms (standin-ports.h).
+ * The test build (TAVEX_TEST_BUILD) runs the same checks over an array
+ * that stands in for the port space, with pci.c's stand-in configuration
+ * space behind both mechanisms.
  */
 #include "ports.h"
 
 #include "PortRequest.h"
-#include "standin-ports.h"
+#include "tavex.h"
 
-#define report(...) DbgPrintEx(DPFLTR_IHVDRIVER_ID, DPFLTR_ERROR_LEVEL, "tavex: " __VA_ARGS__)
+#if defined(TAVEX_TEST_BUILD)
+#include "standin.h"
+#endif
+
+#define report TAVEX_REPORT
 
 #define COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
@@ -75,34 +80,6 @@ static const IsaBoard isaBoards[] = {
     {"PCIM channel", 0x200, 0x3F0, 0x10, notPcimBases, COUNT(notPcimBases), 2, NULL, 0},
 };
 
-/* A PCI board the library serves through ports: its identity (a
- * subsystem field of 0 matches any), the base address register of its
- * register block, and the block's width. */
-typedef struct PciBoard {
-    const char* name;
-    USHORT vendor, device, subVendor, subSystem;
-    UCHAR bar;
-    USHORT width;
-} PciBoard;
-
-/* PCI72xxCard: four registers per group of 24 lines, two groups on a
- * PCI-7248, four on a PCI-7296; at base address register 2.  Boards that
- * show their PLX 9050 bridge chip name the model in the subsystem IDs.
- * The first match decides. */
-static const PciBoard pciBoards[] = {
-    {"PCI-7248", 0x10B5, 0x9050, 0, 0x7248, 2, 8},
-    {"PCI-7296", 0x10B5, 0x9050, 0, 0x7296, 2, 16},
-    {"PCI-72xx", 0x10B5, 0x9050, 0x9999, 0, 2, 16},
-    {"PCI-7248", 0x144A, 0x7248, 0, 0, 2, 8},
-    {"PCI-7296", 0x144A, 0x7296, 0, 0, 2, 16},
-};
-
-/* Boards whose command register the library may set besides those:
- * SST5136PFBPCI enables its memory window. */
-static const PciBoard commandOnly[] = {
-    {"5136-PFB-PCI", 0x133D, 0x1000, 0, 0, 0, 0},
-};
-
 /* ---- the port space --------------------------------------------------------- */
 
 #define CONFIG_ADDRESS 0xCF8 /* #1: address; #2: enable */
@@ -116,55 +93,55 @@ static const PciBoard commandOnly[] = {
 static KMUTEX portLock;
 static USHORT lptWords[4]; /* the BIOS data area's LPT1 to LPT4 */
 
-#if defined(TAVEX_STANDIN_PORTS)
+#if defined(TAVEX_TEST_BUILD)
 
 static UCHAR standIn[0x10000];
-static const StandInFunction standInTable[] = STANDIN_FUNCTIONS;
-static ULONG standInSpace[COUNT(standInTable)][64];
 static ULONG standInAddress;
 static UCHAR standInEnable, standInForward;
 
-static void standInBuild(void) {
-    ULONG i, b;
-    for (i = 0; i < COUNT(standInTable); ++i) {
-        const StandInFunction* f = &standInTable[i];
-        ULONG* h = standInSpace[i];
-        RtlZeroMemory(h, sizeof standInSpace[i]);
-        h[0] = (ULONG)f->device << 16 | f->vendor;
-        h[3] = (ULONG)f->headerType << 16;
-        if (f->headerType == 1) {
-            h[6] = (ULONG)f->secondaryBus << 16 | (ULONG)f->secondaryBus << 8 | f->bus;
-        } else {
-            for (b = 0; b < 6; ++b)
-                h[4 + b] = f->bar[b];
-            h[11] = (ULONG)f->subSystem << 16 | f->subVendor;
-        }
-    }
-}
+/* The command registers written, over pci.c's read-only configuration
+ * space. */
+#define MAX_COMMANDS 16
+static struct {
+    UCHAR bus, slot;
+    USHORT value;
+} standInCommands[MAX_COMMANDS];
+static ULONG standInCommandCount;
 
-static ULONG* standInFunction(UCHAR bus, UCHAR slot) {
-    ULONG i;
-    for (i = 0; i < COUNT(standInTable); ++i)
-        if (standInTable[i].bus == bus && standInTable[i].slot == slot)
-            return standInSpace[i];
-    return NULL;
+static UCHAR standInConfigByte(UCHAR bus, UCHAR slot, ULONG at) {
+    ULONG i, value;
+    if ((at & ~1UL) == COMMAND_REGISTER)
+        for (i = 0; i < standInCommandCount; ++i)
+            if (standInCommands[i].bus == bus && standInCommands[i].slot == slot)
+                return (UCHAR)(standInCommands[i].value >> 8 * (at & 1));
+    TavexPciReadConfig(bus, slot >> 3, slot & 7, at & ~3UL, &value);
+    return (UCHAR)(value >> 8 * (at & 3));
 }
 
 /* A configuration access of width bytes at offset (which may run past the
- * double word, as a misaligned access through the data ports does). */
+ * double word, as a misaligned access through the data ports does).  Of
+ * writes, only the command register's are kept: the allow list lets no
+ * other through. */
 static ULONG standInConfig(UCHAR bus, UCHAR slot, ULONG offset, ULONG width, BOOLEAN write,
                            ULONG value) {
-    UCHAR* space = (UCHAR*)standInFunction(bus, slot);
     ULONG i, read = 0;
-    for (i = 0; i < width; ++i) {
-        ULONG at = (offset + i) & 0xFF;
-        if (write) {
-            if (space)
-                space[at] = (UCHAR)(value >> 8 * i);
-        } else {
-            read |= (ULONG)(space ? space[at] : 0xFF) << 8 * i;
-        }
+    if (write) {
+        if (offset != COMMAND_REGISTER || width != 2)
+            return 0;
+        for (i = 0; i < standInCommandCount; ++i)
+            if (standInCommands[i].bus == bus && standInCommands[i].slot == slot)
+                break;
+        if (i == MAX_COMMANDS)
+            return 0;
+        standInCommands[i].bus = bus;
+        standInCommands[i].slot = slot;
+        standInCommands[i].value = (USHORT)value;
+        if (i == standInCommandCount)
+            ++standInCommandCount;
+        return 0;
     }
+    for (i = 0; i < width; ++i)
+        read |= (ULONG)standInConfigByte(bus, slot, (offset + i) & 0xFF) << 8 * i;
     return read;
 }
 
@@ -208,16 +185,8 @@ static void portOut(USHORT port, ULONG width, ULONG value) {
     standInAccess(port, width, TRUE, value);
 }
 
-/* Configuration reads of the driver's own: FALSE where there is no bus. */
-static BOOLEAN configRead(UCHAR bus, UCHAR slot, ULONG offset, ULONG* value) {
-    if (bus > 1)
-        return FALSE;
-    *value = standInConfig(bus, slot, offset, 4, FALSE, 0);
-    return TRUE;
-}
-
 static void readLptWords(void) {
-    static const USHORT words[4] = STANDIN_LPT_WORDS;
+    static const USHORT words[4] = TAVEX_STANDIN_LPT_WORDS;
     RtlCopyMemory(lptWords, words, sizeof lptWords);
 }
 
@@ -248,17 +217,6 @@ static void portOut(USHORT port, ULONG width, ULONG value) {
         __asm__ __volatile__("outl %0, %w1" : : "a"(value), "Nd"(port));
 }
 
-/* Configuration reads go through the HAL, which serialises them with the
- * system's own. */
-static BOOLEAN configRead(UCHAR bus, UCHAR slot, ULONG offset, ULONG* value) {
-    PCI_SLOT_NUMBER number;
-    number.u.AsULONG = 0;
-    number.u.bits.DeviceNumber = slot >> 3;
-    number.u.bits.FunctionNumber = slot & 7;
-    *value = 0xFFFFFFFFUL;
-    return HalGetBusDataByOffset(PCIConfiguration, bus, number.u.AsULONG, value, offset, 4) != 0;
-}
-
 /* The words are the BIOS's, written before the system started; a machine
  * that does not let the page be mapped keeps only the usual three ports. */
 static void readLptWords(void) {
@@ -278,94 +236,39 @@ static void readLptWords(void) {
 
 /* ---- the PCI boards --------------------------------------------------------- */
 
-/* The identity of a function: vendor and device, subsystem vendor and ID. */
-typedef struct Identity {
-    ULONG ids, subIds;
-} Identity;
-
-static BOOLEAN identityOf(UCHAR bus, UCHAR slot, Identity* identity) {
-    return configRead(bus, slot, 0, &identity->ids) && identity->ids != 0xFFFFFFFFUL &&
-           identity->ids != 0 && configRead(bus, slot, 0x2C, &identity->subIds);
-}
-
-static const PciBoard* matchBoard(const PciBoard* boards, ULONG count, const Identity* id) {
-    ULONG i;
-    for (i = 0; i < count; ++i) {
-        const PciBoard* b = &boards[i];
-        if ((id->ids & 0xFFFF) == b->vendor && id->ids >> 16 == b->device &&
-            (!b->subVendor || (id->subIds & 0xFFFF) == b->subVendor) &&
-            (!b->subSystem || id->subIds >> 16 == b->subSystem))
-            return b;
-    }
-    return NULL;
-}
-
 /* Whether the function at bus, slot has the identity of a board the
  * library serves. */
 static BOOLEAN served(UCHAR bus, UCHAR slot) {
-    Identity id;
-    return identityOf(bus, slot, &id) && (matchBoard(pciBoards, COUNT(pciBoards), &id) ||
-                                          matchBoard(commandOnly, COUNT(commandOnly), &id));
+    return TavexPciIdentify(bus, slot >> 3, slot & 7) != NULL;
 }
 
-/* The register blocks of the served boards, as last found.  Found afresh
- * whenever a port is asked for that none of them holds, so that a board
- * whose resources the system moved is followed. */
-#define MAX_BLOCKS 16
-typedef struct Block {
-    USHORT first;
-    USHORT width;
-} Block;
-static Block blocks[MAX_BLOCKS];
-static ULONG blockCount;
-
-static void addBlock(UCHAR bus, UCHAR slot, const PciBoard* board) {
-    ULONG bar;
-    if (blockCount == MAX_BLOCKS || !configRead(bus, slot, 0x10 + 4 * board->bar, &bar))
-        return;
-    /* Only an I/O base address register that the system has placed. */
-    if (!(bar & 1) || (bar & ~3UL) == 0 || (bar & ~3UL) + board->width > 0x10000)
-        return;
-    blocks[blockCount].first = (USHORT)(bar & ~3UL);
-    blocks[blockCount].width = board->width;
-    ++blockCount;
-}
-
-static void findBlocks(void) {
-    ULONG bus, device, function;
-    blockCount = 0;
-    for (bus = 0; bus < 256; ++bus) {
-        for (device = 0; device < 32; ++device) {
-            for (function = 0; function < 8; ++function) {
-                UCHAR slot = (UCHAR)(device << 3 | function);
-                ULONG header;
-                Identity id;
-                const PciBoard* board;
-                if (!configRead((UCHAR)bus, slot, 0, &header))
-                    goto nextBus; /* no such bus */
-                if (header == 0xFFFFFFFFUL || header == 0)
-                    break;
-                if (identityOf((UCHAR)bus, slot, &id) &&
-                    (board = matchBoard(pciBoards, COUNT(pciBoards), &id)) != NULL)
-                    addBlock((UCHAR)bus, slot, board);
-                if (function == 0 && (!configRead((UCHAR)bus, slot, 0x0C, &header) ||
-                                      !(header & 0x00800000UL)))
-                    break; /* a single function */
-            }
-        }
-    nextBus:;
-    }
-}
-
-/* Byte wide: the boards' registers are bytes. */
-static BOOLEAN inBlocks(USHORT port, ULONG width) {
-    ULONG i;
-    if (width != 1)
+/* Whether a byte port lies in the I/O window of a served board.  The
+ * windows this handle used are kept, and each is checked again against
+ * its base address register at each access (one configuration read): a
+ * board whose resources the system moved is no longer reached where it
+ * was.  A port in none of them sends the driver over the whole bus. */
+static BOOLEAN inWindow(USHORT port, ULONG width, PortState* state) {
+    TAVEX_PCI_WINDOW found;
+    ULONG i, bar;
+    if (width != 1) /* the boards' registers are bytes */
         return FALSE;
-    for (i = 0; i < blockCount; ++i)
-        if (port >= blocks[i].first && port + width <= (ULONG)blocks[i].first + blocks[i].width)
+    for (i = 0; i < state->windowCount; ++i) {
+        const TAVEX_PCI_WINDOW* w = &state->windows[i];
+        if (port < w->base || port >= w->base + w->span)
+            continue;
+        if (NT_SUCCESS(TavexPciReadConfig(w->bus, w->device, w->function,
+                                          0x10 + 4 * w->identity->bar, &bar)) &&
+            (bar & 1) && (bar & ~3UL) == w->base)
             return TRUE;
-    return FALSE;
+        state->windows[i] = state->windows[--state->windowCount];
+        break;
+    }
+    if (!TavexPciFindWindow(TAVEX_BAR_IO, port, (ULONGLONG)port + width, &found))
+        return FALSE;
+    if (state->windowCount == PORT_WINDOWS)
+        --state->windowCount;
+    state->windows[state->windowCount++] = found;
+    return TRUE;
 }
 
 /* ---- the checks --------------------------------------------------------------- */
@@ -459,14 +362,9 @@ static const char* check(const TavexPortAccess* a, PortState* state) {
     }
     if (port >= 0xCF8 && port <= 0xCFF)
         return "a configuration register at a width the mechanisms do not use";
-    if (inIsaBlock(port, width))
+    if (inIsaBlock(port, width) || inWindow(port, width, state))
         return NULL;
-    if (!inBlocks(port, width)) {
-        findBlocks();
-        if (!inBlocks(port, width))
-            return "not a port of a board the library serves";
-    }
-    return NULL;
+    return "not a port of a board the library serves";
 }
 
 /* ---- the requests ----------------------------------------------------------------- */
@@ -477,8 +375,7 @@ BOOLEAN PortsIsRequest(ULONG code) {
 
 void PortsInitialize(void) {
     KeInitializeMutex(&portLock, 0);
-#if defined(TAVEX_STANDIN_PORTS)
-    standInBuild();
+#if defined(TAVEX_TEST_BUILD)
     report("test build: an array stands in for the port space\n");
 #endif
     readLptWords();

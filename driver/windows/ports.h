@@ -9,6 +9,11 @@
 
 #include <ntifs.h>
 
+#include "pci.h"
+
+/* The PCI boards' I/O windows a handle keeps. */
+#define PORT_WINDOWS 4
+
 /* What a handle last wrote to the configuration registers, so that a data
  * write can be traced to the function it reaches.  Only this handle's own
  * writes count: another program's would be as unknown to the driver as
@@ -18,6 +23,8 @@ typedef struct PortState {
     BOOLEAN addressKnown; /* whether one was */
     UCHAR enable;         /* mechanism #2: the byte last written to 0xCF8 */
     UCHAR forward;        /* and to 0xCFA */
+    TAVEX_PCI_WINDOW windows[PORT_WINDOWS]; /* of served boards, last used */
+    ULONG windowCount;
 } PortState;
 
 /* At load, before the device exists. */

@@ -1,5 +1,5 @@
 // The port requests of tavex.sys under Wine: the test build's port space is
-// an array, with the PCI functions of standin-ports.h behind both
+// an array, with the stand-in configuration space of standin.h behind both
 // configuration mechanisms.  The process has no port rights of its own, so
 // the library's Windows backend sends every port access of a card to the
 // driver: the cards and the PCI scan run end to end through both.
@@ -13,7 +13,7 @@
 
 #include "DriverHarness.h"
 #include "platform/PortRequest.h"
-#include "standin-ports.h"
+#include "standin.h"
 #include "tavex/cards/AC5Card.h"
 #include "tavex/cards/PCI72xxCard.h"
 #include "tavex/model/IOTrack.h"
@@ -88,21 +88,24 @@ TEST_F(PortTest, TheDriverAllowsExactlyThePortsOfTheLibrarysBoards) {
         {"LPT1's control", 0x37A, 1, true, 0x04, ok},
         {"an EPP register of LPT1", 0x37B, 1, false, 0, denied},
         {"the old adapters' LPT", 0x3BE, 1, false, 0, ok},
-        {"the LPT2 the BIOS lists", 0xE802, 1, false, 0, ok},
-        {"past it", 0xE803, 1, false, 0, denied},
+        {"the LPT2 the BIOS lists", TAVEX_STANDIN_LPT2_PORTS + 2, 1, false, 0, ok},
+        {"past it", TAVEX_STANDIN_LPT2_PORTS + 3, 1, false, 0, denied},
         {"a PCIM channel's control", 0x211, 1, true, 0x40, ok},
         {"the keyboard controller", 0x64, 1, true, 0xFE, denied},
         {"the POST port", 0x80, 1, false, 0, denied},
         {"the reset control register", 0xCF9, 1, true, 0x06, denied},
         // PCI boards: the block at base address register 2 of a served
         // identity, found in configuration space.
-        {"the PCI-7248's last register", STANDIN_PCI7248_PORTS + 7, 1, true, 0x1B, ok},
-        {"past its two groups", STANDIN_PCI7248_PORTS + 8, 1, false, 0, denied},
-        {"a word of it", STANDIN_PCI7248_PORTS, 2, false, 0, denied},
-        {"the PCI-7296 behind the bridge", STANDIN_PCI7296_PORTS + 15, 1, false, 0, ok},
-        {"a network card's ports", STANDIN_NIC_PORTS, 1, false, 0, denied},
-        {"the ports of another board on the same bridge chip", STANDIN_OTHER9050_PORTS, 1, false,
-         0, denied},
+        {"the PCI-7248's last register", TAVEX_STANDIN_7248_PORTS + 7, 1, true, 0x1B, ok},
+        {"past its two groups", TAVEX_STANDIN_7248_PORTS + 8, 1, false, 0, denied},
+        {"a word of it", TAVEX_STANDIN_7248_PORTS, 2, false, 0, denied},
+        {"the last of four groups behind a 9050 of the board's maker",
+         TAVEX_STANDIN_9050_PORTS + 15, 1, false, 0, ok},
+        {"past them", TAVEX_STANDIN_9050_PORTS + 16, 1, false, 0, denied},
+        {"a board on the same bridge chip that is none of the library's",
+         TAVEX_STANDIN_OTHER_9050_PORTS, 1, false, 0, denied},
+        {"an I/O BAR of the Profibus master's identity, which it reaches by memory",
+         TAVEX_STANDIN_IO_PFB_PORTS, 1, false, 0, denied},
         // Mechanism #1.
         {"the mechanism select, 1", 0xCFB, 1, true, 1, ok},
         {"the mechanism select, 2", 0xCFB, 1, true, 2, denied},
@@ -114,26 +117,29 @@ TEST_F(PortTest, TheDriverAllowsExactlyThePortsOfTheLibrarysBoards) {
         {"the last data byte", 0xCFF, 1, false, 0, ok},
         {"a word past the data ports", 0xCFF, 2, false, 0, denied},
         {"a write to a vendor ID", 0xCFC, 2, true, 0, denied},
-        {"the PCI-7248's command register", 0xCF8, 4, true, address(0, 0x08, 4), ok},
+        {"the PCI-7248's command register", 0xCF8, 4, true, address(0, 0x20, 4), ok},
         {"set", 0xCFC, 2, true, 0x0001, ok},
         {"set as a double word", 0xCFC, 4, true, 0x0001, denied},
         {"set as a byte", 0xCFC, 1, true, 0x01, denied},
         {"the status register beside it", 0xCFE, 2, true, 0xFFFF, denied},
-        {"its base address register 2", 0xCF8, 4, true, address(0, 0x08, 0x18), ok},
+        {"its base address register 2", 0xCF8, 4, true, address(0, 0x20, 0x18), ok},
         {"set", 0xCFC, 4, true, 0xE801, denied},
         {"set by its low word", 0xCFC, 2, true, 0xE801, denied},
-        {"the network card's command register", 0xCF8, 4, true, address(0, 0x18, 4), ok},
+        {"the network card's command register", 0xCF8, 4, true, address(0, 0x10, 4), ok},
         {"set", 0xCFC, 2, true, 0x0007, denied},
-        {"that of the other board on the bridge chip", 0xCF8, 4, true, address(0, 0x20, 4), ok},
+        {"that of the other board on the bridge chip", 0xCF8, 4, true, address(0, 0x30, 4), ok},
         {"set", 0xCFC, 2, true, 0x0001, denied},
-        {"that of the Profibus master", 0xCF8, 4, true, address(0, 0x28, 4), ok},
+        {"that of the Profibus master", 0xCF8, 4, true, address(0, 0x18, 4), ok},
         {"set", 0xCFC, 2, true, 0x0002, ok},
-        {"that of the PCI-7296 behind the bridge", 0xCF8, 4, true, address(1, 0x00, 4), ok},
+        {"that of the 9050 board of the PCI-72xx's maker", 0xCF8, 4, true, address(0, 0x28, 4),
+         ok},
         {"set", 0xCFC, 2, true, 0x0001, ok},
-        {"that of an absent function", 0xCF8, 4, true, address(0, 0x38, 4), ok},
+        {"that of an absent function", 0xCF8, 4, true, address(0, 0x40, 4), ok},
+        {"set", 0xCFC, 2, true, 0x0001, denied},
+        {"that of a function on an absent bus", 0xCF8, 4, true, address(1, 0x20, 4), ok},
         {"set", 0xCFC, 2, true, 0x0001, denied},
         {"an extended register 0x104 of the PCI-7248", 0xCF8, 4, true,
-         address(0, 0x08, 4) | 0x01000000u, ok},
+         address(0, 0x20, 4) | 0x01000000u, ok},
         {"set", 0xCFC, 2, true, 0x0001, denied},
         {"configuration off", 0xCF8, 4, true, 0, ok},
         // Mechanism #2.
@@ -142,13 +148,17 @@ TEST_F(PortTest, TheDriverAllowsExactlyThePortsOfTheLibrarysBoards) {
         {"an enable without the key", 0xCF8, 1, true, 0x02, denied},
         {"function 0", 0xCF8, 1, true, 0xF0, ok},
         {"bus 0", 0xCFA, 1, true, 0, ok},
-        {"device 1's IDs", 0xC100, 4, false, 0, ok},
+        {"device 4's IDs", 0xC400, 4, false, 0, ok},
         {"a word past the window", 0xCFFF, 2, false, 0, denied},
-        {"the PCI-7248's command register", 0xC104, 2, true, 0x0001, ok},
-        {"its base address register 2", 0xC118, 4, true, 0xE801, denied},
-        {"the network card's command register", 0xC304, 2, true, 0x0007, denied},
+        {"the PCI-7248's command register", 0xC404, 2, true, 0x0001, ok},
+        {"its base address register 2", 0xC418, 4, true, 0xE801, denied},
+        {"the network card's command register", 0xC204, 2, true, 0x0007, denied},
+        {"function 1", 0xCF8, 1, true, 0xF2, ok},
+        {"the IDE controller's command register", 0xC104, 2, true, 0x0001, denied},
+        {"function 0", 0xCF8, 1, true, 0xF0, ok},
         {"bus 1", 0xCFA, 1, true, 1, ok},
-        {"the PCI-7296's command register", 0xC004, 2, true, 0x0001, ok},
+        {"device 4's command register there, where there is no bus", 0xC404, 2, true, 0x0001,
+         denied},
         {"the window closed", 0xCF8, 1, true, 0, ok},
         {"the window after", 0xC000, 4, false, 0, denied},
     };
@@ -237,7 +247,7 @@ TEST_F(PortTest, AListIsCheckedWholeThenRunInOrder) {
     std::vector<std::uint32_t> values;
     // A configuration read: the address, then the data; then an ISA write
     // and its read-back.
-    Reply reply = run({{0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x08, 0)},
+    Reply reply = run({{0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x20, 0)},
                        {0xCFC, 4, TAVEX_PORT_IN, 0},
                        {0xCFE, 2, TAVEX_PORT_IN, 0},
                        {0x300, 1, TAVEX_PORT_OUT, 0x5A},
@@ -254,11 +264,11 @@ TEST_F(PortTest, AListIsCheckedWholeThenRunInOrder) {
     EXPECT_EQ(0x5Au, values[0]);
 
     // The command register traced through an address written in the list.
-    EXPECT_EQ(hex(ok), hex(run({{0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x08, 4)},
+    EXPECT_EQ(hex(ok), hex(run({{0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x20, 4)},
                                 {0xCFC, 2, TAVEX_PORT_OUT, 0x0003}},
                                values)
                                .status));
-    EXPECT_EQ(hex(denied), hex(run({{0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x08, 0x10)},
+    EXPECT_EQ(hex(denied), hex(run({{0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x20, 0x10)},
                                     {0xCFC, 2, TAVEX_PORT_OUT, 0x0003}},
                                    values)
                                    .status));
@@ -270,7 +280,7 @@ TEST_F(PortTest, AListIsCheckedWholeThenRunInOrder) {
 TEST_F(PortTest, AConfigurationWriteFollowsOnlyItsOwnHandlesAddress) {
     Device other;
     ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<HANDLE>(other));
-    const TavexPortAccess select = {0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x08, 4)};
+    const TavexPortAccess select = {0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x20, 4)};
     const TavexPortAccess command = {0xCFC, 2, TAVEX_PORT_OUT, 0x0001};
     ASSERT_EQ(hex(ok), hex(control(device, TAVEX_PORT_WRITE, &select, sizeof select, 0, 0).status));
     EXPECT_EQ(hex(denied),
@@ -324,31 +334,39 @@ TEST_F(PortTest, ThePciScanAndAPci72xxCardRunThroughTheDriver) {
     Tavex::PCIBus& bus = Tavex::PCIBus::pciBus();
     ASSERT_TRUE(bus.exists());
 
-    // Depth first: the bridge's bus 1 right after the bridge.
-    const StandInFunction table[] = STANDIN_FUNCTIONS;
-    const unsigned order[] = {0, 1, 2, 3, 4, 5, 6};
+    // Every function of standin.h in order, the multi-function device's
+    // second right after its first.
+    struct Function {
+        unsigned slot;
+        unsigned short vendor, device;
+    } const functions[] = {
+        {0x00, 0x8086, 0x1237}, {0x08, 0x8086, 0x7000}, {0x09, 0x8086, 0x7010},
+        {0x10, 0x8086, 0x100E}, {0x18, 0x133D, 0x1000}, {0x20, 0x144A, 0x7248},
+        {0x28, 0x10B5, 0x9050}, {0x30, 0x10B5, 0x9050}, {0x38, 0x133D, 0x1000},
+    };
     Tavex::PCICursor cursor;
-    for (unsigned i : order) {
-        ASSERT_TRUE(cursor.isValid()) << i;
+    for (const Function& f : functions) {
+        ASSERT_TRUE(cursor.isValid()) << f.slot;
         const Tavex::PCIDeviceInfo& info = cursor.deviceAtCursor();
-        EXPECT_EQ(table[i].bus, info.busNumber()) << i;
-        EXPECT_EQ(table[i].slot, info.slotNumber()) << i;
-        EXPECT_EQ(table[i].vendor, info.vendorId()) << i;
-        EXPECT_EQ(table[i].device, info.deviceId()) << i;
+        EXPECT_EQ(0, info.busNumber()) << f.slot;
+        EXPECT_EQ(f.slot, info.slotNumber());
+        EXPECT_EQ(f.vendor, info.vendorId()) << f.slot;
+        EXPECT_EQ(f.device, info.deviceId()) << f.slot;
         ++cursor;
     }
     EXPECT_FALSE(cursor.isValid());
 
-    // The first board with the bridge chip's identity is the PCI-7296.
+    // The first board is the one on the 9050 of the board's maker (subsystem
+    // vendor 0x9999): four groups.
     Tavex::PCI72xxCard card(0);
     Tavex::IOTrack track(card, 3, "OOOOOOOOIIIIIIIIOOOOIIII");
-    EXPECT_EQ(0x0A, rawIn(device, STANDIN_PCI7296_PORTS + 15));  // control word
+    EXPECT_EQ(0x0A, rawIn(device, TAVEX_STANDIN_9050_PORTS + 15));  // control word
     track[0] = 1;
     track[20] = 1;
     track.updateOutputs();
-    EXPECT_EQ(0xFE, rawIn(device, STANDIN_PCI7296_PORTS + 12));
-    EXPECT_EQ(0xFF, rawIn(device, STANDIN_PCI7296_PORTS + 14));
-    rawOut(device, STANDIN_PCI7296_PORTS + 13, 0x7F);
+    EXPECT_EQ(0xFE, rawIn(device, TAVEX_STANDIN_9050_PORTS + 12));
+    EXPECT_EQ(0xFF, rawIn(device, TAVEX_STANDIN_9050_PORTS + 14));
+    rawOut(device, TAVEX_STANDIN_9050_PORTS + 13, 0x7F);
     track.updateInputs();
     EXPECT_EQ(1, track[15]);
 
@@ -356,7 +374,7 @@ TEST_F(PortTest, ThePciScanAndAPci72xxCardRunThroughTheDriver) {
     // no model of these: the second is the PCI-7248, and there is no third.
     Tavex::PCI72xxCard second(1);
     Tavex::IOTrack group1(second, 1, "OOOOOOOOOOOOOOOOOOOOOOOO");
-    EXPECT_EQ(0x00, rawIn(device, STANDIN_PCI7248_PORTS + 7));
+    EXPECT_EQ(0x00, rawIn(device, TAVEX_STANDIN_7248_PORTS + 7));
     try {
         Tavex::PCI72xxCard third(2);
         ADD_FAILURE() << "a board of another maker taken for a PCI-72xx";
@@ -368,17 +386,18 @@ TEST_F(PortTest, ThePciScanAndAPci72xxCardRunThroughTheDriver) {
     // register is refused with the port and the reason.
     const Tavex::PCIDeviceInfo* board = bus.getDeviceInfo(0x10B5, 0x9050, 0);
     ASSERT_TRUE(board != 0);
+    ASSERT_EQ(0x28, board->slotNumber());
     const_cast<Tavex::PCIDeviceInfo*>(board)->setCommand(0x0003);
-    EXPECT_EQ(0x0003, bus.config().readShort(1, 0x00, 4));
+    EXPECT_EQ(0x0003, bus.config().readShort(0, 0x28, 4));
     try {
-        bus.config().writeLong(1, 0x00, 0x18, 0xE801);
+        bus.config().writeLong(0, 0x28, 0x18, 0xE801);
         ADD_FAILURE() << "a base address register written";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ("Tavex: tavex.sys refused the port write of 4 bytes at 0x0CFC (not a port of "
                      "a board the library serves).",
                      e.what());
     }
-    EXPECT_EQ(STANDIN_PCI7296_PORTS | 1, bus.config().readLong(1, 0x00, 0x18));
+    EXPECT_EQ(TAVEX_STANDIN_9050_PORTS | 1, bus.config().readLong(0, 0x28, 0x18));
 }
 
 // The command-line tool as a user runs it, a process of its own.
@@ -386,8 +405,8 @@ TEST_F(PortTest, TheToolListsThePciBusAndReadsAnAC5ThroughTheDriver) {
     ProgramRun pci = runBeside("tavex.exe", "pci -n");
     ASSERT_TRUE(pci.started);
     EXPECT_EQ(0u, pci.exitCode) << pci.output;
-    for (const char* ids : {"00:01.0 0000: 144a:7248", "01:00.0 0000: 10b5:9050",
-                            "00:03.0 0000: 10ec:8139", "00:05.0 0000: 133d:1000"})
+    for (const char* ids : {"00:01.1 0101: 8086:7010", "00:04.0 1180: 144a:7248",
+                            "00:05.0 1180: 10b5:9050", "00:07.0 0c07: 133d:1000"})
         EXPECT_NE(std::string::npos, pci.output.find(ids)) << ids << " in\n" << pci.output;
 
     rawOut(device, 0x300, 0xFE);
