@@ -11,13 +11,17 @@
  * show, and the BAR it reaches each through.  Nothing else on the bus is
  * ever mapped or given ports: every other function's BARs lead to device
  * registers (bus masters among them, through which any RAM can be reached).
- *   - 5136-PFB-PCI (Profibus DP master): its 2 MiB of shared memory at
- *     memory BAR 0.
- *   - PCI-7248/7296 (digital I/O): the groups' 8255 registers at I/O BAR 2,
- *     4 ports a group, 2 groups on a 7248 and 4 on a 7296.  The boards show
- *     their own identity, or that of their 9050 bridge chip with the model
- *     in the subsystem IDs (subsystem vendor 0x9999 counts as 4 groups
- *     unless the subsystem ID says 0x7248; so the 0x7248 row comes first). */
+ *   - SST5136PFBPCI, the 5136-PFB-PCI Profibus DP master: its 2 MiB of
+ *     shared memory at memory BAR 0.
+ *   - PCI72xxCard, the PCI-7248/7296 digital I/O boards: the groups' 8255
+ *     registers at I/O BAR 2, 4 ports a group, 2 groups on a 7248 and 4 on
+ *     a 7296.  The boards show their own identity, or that of their 9050
+ *     bridge chip with the model in the subsystem IDs (subsystem vendor
+ *     0x9999 counts as 4 groups unless the subsystem ID says 0x7248; so the
+ *     0x7248 row comes first).
+ * The span is what the card reaches from the BAR's base, not the BAR's
+ * size: sizing a BAR means writing it, which would make a board that is in
+ * use stop decoding for that moment.  A memory span is whole pages. */
 static const TAVEX_PCI_IDENTITY identities[] = {
     {0x133D, 0x1000, TAVEX_PCI_ANY, TAVEX_PCI_ANY, 0, TAVEX_BAR_MEMORY, 0x200000, "5136-PFB-PCI"},
     {0x144A, 0x7248, TAVEX_PCI_ANY, TAVEX_PCI_ANY, 2, TAVEX_BAR_IO, 8, "PCI-7248"},

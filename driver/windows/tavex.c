@@ -544,7 +544,7 @@ static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
     source = sourceFor(first, last + 1);
     if (!source)
         return refuseMap(&request, "no stand-in section shows it (test build)",
-                         STATUS_INVALID_PARAMETER_1);
+                         STATUS_DEVICE_DOES_NOT_EXIST);
 
     mapping = ExAllocatePoolWithTag(PagedPool, sizeof *mapping, TAVEX_TAG);
     if (!mapping)

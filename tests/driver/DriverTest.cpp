@@ -12,6 +12,8 @@
 #include <stdexcept>
 
 #include "DriverHarness.h"
+#include "DriverTest.h"
+#include "standin.h"
 #include "tavex/platform/OSInterface.h"
 #include "tavex/platform/PhysicalMemory.h"
 #include "tavex/platform/Platform.h"
@@ -41,16 +43,6 @@ public:
         EXPECT_EQ(0u, removed.exitCode) << removed.output;
         deleteList();
     }
-};
-
-// The driver runs, started by the library as a client would start it.
-class DriverTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Tavex::OSInterface::osinterface();
-        ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<HANDLE>(device)) << GetLastError();
-    }
-    Device device;
 };
 
 }  // namespace
@@ -265,6 +257,12 @@ TEST_F(RamListTest, RangesOverlappingRamAreRefusedAndAnUnreadableListRefusesAll)
          REG_RESOURCE_LIST, b, 0x10, STATUS_CONFLICTING_ADDRESSES},
         {"large RAM above the range", resourceList({{{largeMemory, 0x400, b + s, 1}}}),
          REG_RESOURCE_LIST, b, s, STATUS_SUCCESS},
+        // RAM is refused in every allowed area.
+        {"RAM listed at page 0", resourceList({{{memory, 0, 0, 0x1000}}}), REG_RESOURCE_LIST,
+         0x400, 0x100, STATUS_CONFLICTING_ADDRESSES},
+        {"RAM listed inside a board's BAR",
+         resourceList({{{memory, 0, TAVEX_STANDIN_PFB_BAR + 0x100000, 0x1000}}}), REG_RESOURCE_LIST,
+         TAVEX_STANDIN_PFB_BAR, TAVEX_STANDIN_PFB_SIZE, STATUS_CONFLICTING_ADDRESSES},
         // Fail closed.
         {"no list", std::vector<std::uint8_t>(), 0, b, s, STATUS_OBJECT_NAME_NOT_FOUND},
         {"a list of another type", usualList(), REG_BINARY, b, s, STATUS_OBJECT_TYPE_MISMATCH},
@@ -449,6 +447,8 @@ TEST(DriverUnload, TheInfInstallsAndRemovesTheDriver) {
 }
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], childSwitch) == 0)
+        return childMain(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new DriverEnvironment);
     return RUN_ALL_TESTS();
