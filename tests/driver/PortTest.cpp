@@ -409,9 +409,29 @@ TEST_F(PortTest, TheToolListsThePciBusAndReadsAnAC5ThroughTheDriver) {
                             "00:05.0 1180: 10b5:9050", "00:07.0 0c07: 133d:1000"})
         EXPECT_NE(std::string::npos, pci.output.find(ids)) << ids << " in\n" << pci.output;
 
-    rawOut(device, 0x300, 0xFE);
+    // The track programs port 0 as inputs, which leaves the direction mask
+    // 0x00 in the array's data register: every line reads low, so 1.
     ProgramRun read = runBeside("tavex.exe", "read ac5:0x300 0:IIIIIIII");
     ASSERT_TRUE(read.started);
     EXPECT_EQ(0u, read.exitCode) << read.output;
-    EXPECT_NE(std::string::npos, read.output.find("1")) << read.output;
+    EXPECT_NE(std::string::npos, read.output.find("state 0 (ok)\nvalues 1,1,1,1,1,1,1,1\n"))
+        << read.output;
+    EXPECT_EQ(0x34, rawIn(device, 0x301));
+}
+
+// Where the driver is not installed, a process without port rights is
+// refused as it always was, by the backend's own text.
+TEST_F(PortTest, WithoutTheDriverAPortAccessIsRefusedAsBefore) {
+    Tavex::Platform::install(0);
+    own.reset();
+    ProgramRun removed = installer("remove");
+    ASSERT_EQ(0u, removed.exitCode) << removed.output;
+    ProgramRun pci = runBeside("tavex.exe", "pci -n");
+    ASSERT_TRUE(pci.started);
+    EXPECT_NE(0u, pci.exitCode);
+    EXPECT_NE(std::string::npos,
+              pci.output.find("Tavex: port I/O is not permitted for this process (in/out refused; "
+                              "install the tavex.sys driver or run on a platform that grants port "
+                              "I/O)."))
+        << pci.output;
 }
