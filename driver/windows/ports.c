@@ -12,9 +12,10 @@
  *   - the I/O register block of a PCI function with the identity of a board
  *     the library serves, at the base address register the board uses, as
  *     found in configuration space by the driver itself, byte wide;
- *   - configuration mechanisms #1 and #2: reads anywhere, and one write, to
- *     the 16-bit command register of a function with a served identity,
- *     traced through the address this handle last selected.
+ *   - configuration mechanisms #1 and #2, served by the driver over each
+ *     handle's own registers: reads anywhere, and one write, to the 16-bit
+ *     command register of a function with a served identity, as the
+ *     handle's own address selects it.
  *
  * Anything else is refused before any port is touched, with the reason on
  * the kernel debug output.  The served PCI identities and their base address
@@ -24,7 +25,8 @@
  *
  * The test build (TAVEX_TEST_BUILD) runs the same checks over an array
  * that stands in for the port space, with pci.c's stand-in configuration
- * space behind both mechanisms.
+ * space behind both mechanisms and the command registers written kept
+ * beside it.
  */
 #include "ports.h"
 
@@ -93,96 +95,58 @@ static const IsaBoard isaBoards[] = {
 static KMUTEX portLock;
 static USHORT lptWords[4]; /* the BIOS data area's LPT1 to LPT4 */
 
+/* ---- the port space and configuration space -------------------------------- */
+
 #if defined(TAVEX_TEST_BUILD)
 
 static UCHAR standIn[0x10000];
-static ULONG standInAddress;
-static UCHAR standInEnable, standInForward;
 
-/* The command registers written, over pci.c's read-only configuration
- * space. */
+static ULONG portIn(USHORT port, ULONG width) {
+    ULONG i, value = 0;
+    for (i = 0; i < width; ++i)
+        value |= (ULONG)standIn[(USHORT)(port + i)] << 8 * i;
+    return value;
+}
+
+static void portOut(USHORT port, ULONG width, ULONG value) {
+    ULONG i;
+    for (i = 0; i < width; ++i)
+        standIn[(USHORT)(port + i)] = (UCHAR)(value >> 8 * i);
+}
+
+/* The command registers written, over pci.c's read-only stand-in. */
 #define MAX_COMMANDS 16
 static struct {
     UCHAR bus, slot;
     USHORT value;
-} standInCommands[MAX_COMMANDS];
-static ULONG standInCommandCount;
+} commands[MAX_COMMANDS];
+static ULONG commandCount;
 
-static UCHAR standInConfigByte(UCHAR bus, UCHAR slot, ULONG at) {
-    ULONG i, value;
-    if ((at & ~1UL) == COMMAND_REGISTER)
-        for (i = 0; i < standInCommandCount; ++i)
-            if (standInCommands[i].bus == bus && standInCommands[i].slot == slot)
-                return (UCHAR)(standInCommands[i].value >> 8 * (at & 1));
-    TavexPciReadConfig(bus, slot >> 3, slot & 7, at & ~3UL, &value);
-    return (UCHAR)(value >> 8 * (at & 3));
+static ULONG commandSlot(UCHAR bus, UCHAR slot) {
+    ULONG i;
+    for (i = 0; i < commandCount; ++i)
+        if (commands[i].bus == bus && commands[i].slot == slot)
+            break;
+    return i;
 }
 
-/* A configuration access of width bytes at offset (which may run past the
- * double word, as a misaligned access through the data ports does).  Of
- * writes, only the command register's are kept: the allow list lets no
- * other through. */
-static ULONG standInConfig(UCHAR bus, UCHAR slot, ULONG offset, ULONG width, BOOLEAN write,
-                           ULONG value) {
-    ULONG i, read = 0;
-    if (write) {
-        if (offset != COMMAND_REGISTER || width != 2)
-            return 0;
-        for (i = 0; i < standInCommandCount; ++i)
-            if (standInCommands[i].bus == bus && standInCommands[i].slot == slot)
-                break;
-        if (i == MAX_COMMANDS)
-            return 0;
-        standInCommands[i].bus = bus;
-        standInCommands[i].slot = slot;
-        standInCommands[i].value = (USHORT)value;
-        if (i == standInCommandCount)
-            ++standInCommandCount;
-        return 0;
-    }
-    for (i = 0; i < width; ++i)
-        read |= (ULONG)standInConfigByte(bus, slot, (offset + i) & 0xFF) << 8 * i;
-    return read;
+static ULONG configDword(UCHAR bus, UCHAR slot, ULONG offset) {
+    ULONG value, i = commandSlot(bus, slot);
+    TavexPciReadConfig(bus, slot >> 3, slot & 7, offset, &value);
+    if (offset == COMMAND_REGISTER && i < commandCount)
+        value = (value & 0xFFFF0000UL) | commands[i].value;
+    return value;
 }
 
-static ULONG standInAccess(USHORT port, ULONG width, BOOLEAN write, ULONG value) {
-    ULONG i, read = 0;
-    if (port == CONFIG_ADDRESS && width == 4) {
-        if (write)
-            standInAddress = value;
-        return standInAddress;
-    }
-    if (port == CONFIG_ADDRESS && width == 1) {
-        if (write)
-            standInEnable = (UCHAR)value;
-        return standInEnable;
-    }
-    if (port == CONFIG_FORWARD && width == 1) {
-        if (write)
-            standInForward = (UCHAR)value;
-        return standInForward;
-    }
-    if (port == CONFIG_SELECT && width == 1 && write)
-        return 0;
-    if (port >= CONFIG_DATA && port <= CONFIG_DATA + 3 && (standInAddress & 0x80000000UL))
-        return standInConfig((UCHAR)(standInAddress >> 16), (UCHAR)(standInAddress >> 8),
-                             (standInAddress & 0xFC) + (port & 3), width, write, value);
-    if (port >= WINDOW_FIRST && port <= WINDOW_LAST && (standInEnable & 0xF0))
-        return standInConfig(standInForward, (UCHAR)((port >> 8 & 0x0F) << 3 | (standInEnable >> 1 & 7)),
-                             port & 0xFF, width, write, value);
-    for (i = 0; i < width; ++i) {
-        USHORT at = (USHORT)(port + i);
-        if (write)
-            standIn[at] = (UCHAR)(value >> 8 * i);
-        else
-            read |= (ULONG)standIn[at] << 8 * i;
-    }
-    return read;
-}
-
-static ULONG portIn(USHORT port, ULONG width) { return standInAccess(port, width, FALSE, 0); }
-static void portOut(USHORT port, ULONG width, ULONG value) {
-    standInAccess(port, width, TRUE, value);
+static void writeCommand(UCHAR bus, UCHAR slot, USHORT value) {
+    ULONG i = commandSlot(bus, slot);
+    if (i == MAX_COMMANDS)
+        return;
+    commands[i].bus = bus;
+    commands[i].slot = slot;
+    commands[i].value = value;
+    if (i == commandCount)
+        ++commandCount;
 }
 
 static void readLptWords(void) {
@@ -217,6 +181,22 @@ static void portOut(USHORT port, ULONG width, ULONG value) {
         __asm__ __volatile__("outl %0, %w1" : : "a"(value), "Nd"(port));
 }
 
+static ULONG configDword(UCHAR bus, UCHAR slot, ULONG offset) {
+    ULONG value;
+    TavexPciReadConfig(bus, slot >> 3, slot & 7, offset, &value);
+    return value;
+}
+
+/* Through the HAL, like the reads. */
+static void writeCommand(UCHAR bus, UCHAR slot, USHORT value) {
+    PCI_SLOT_NUMBER number;
+    number.u.AsULONG = 0;
+    number.u.bits.DeviceNumber = slot >> 3;
+    number.u.bits.FunctionNumber = slot & 7;
+    HalSetBusDataByOffset(PCIConfiguration, bus, number.u.AsULONG, &value, COMMAND_REGISTER,
+                          sizeof value);
+}
+
 /* The words are the BIOS's, written before the system started; a machine
  * that does not let the page be mapped keeps only the usual three ports. */
 static void readLptWords(void) {
@@ -233,6 +213,74 @@ static void readLptWords(void) {
 }
 
 #endif
+
+/* ---- the configuration mechanisms -------------------------------------------- */
+
+/* The registers of both mechanisms are the handle's own: an address or an
+ * enable and forward value written is only remembered, and a data access
+ * reaches the function they select through pci.c and the HAL, which
+ * serialise with the system's own configuration accesses.  A program that
+ * drove 0xCF8 and 0xCFC itself would race the system (and other programs):
+ * its data write, checked against the function it had selected, could
+ * land in whatever function another access selected in between.  So the
+ * mechanism the library finds answers as mechanism #1 whatever the
+ * chipset, and the mechanism select register is never written. */
+
+static BOOLEAN isRegister(USHORT port, ULONG width) {
+    return ((port == CONFIG_ADDRESS && (width == 4 || width == 1)) ||
+            (port == CONFIG_FORWARD && width == 1) || (port == CONFIG_SELECT && width == 1));
+}
+
+/* Whether a data access reaches a function: which, and at what offset. */
+static BOOLEAN selected(const TavexPortAccess* a, const PortState* s, UCHAR* bus, UCHAR* slot,
+                        ULONG* offset) {
+    if (a->port >= CONFIG_DATA && a->port <= CONFIG_DATA + 3) {
+        if (!(s->address & 0x80000000UL))
+            return FALSE;
+        *bus = (UCHAR)(s->address >> 16);
+        *slot = (UCHAR)(s->address >> 8);
+        *offset = (s->address & 0xFC) + (a->port & 3);
+    } else {
+        if ((s->enable & 0xF0) != 0xF0)
+            return FALSE;
+        *bus = s->forward;
+        *slot = (UCHAR)((a->port >> 8 & 0x0F) << 3 | (s->enable >> 1 & 7));
+        *offset = a->port & 0xFF;
+    }
+    return TRUE;
+}
+
+/* A configuration access that check() let through. */
+static ULONG configAccess(const TavexPortAccess* a, const PortState* s) {
+    const ULONG mask = a->width == 4 ? 0xFFFFFFFFUL : (1UL << 8 * a->width) - 1;
+    UCHAR bus, slot;
+    ULONG offset;
+    if (a->port == CONFIG_ADDRESS)
+        return a->width == 4 ? s->address : s->enable;
+    if (a->port == CONFIG_FORWARD)
+        return s->forward;
+    if (a->port == CONFIG_SELECT)
+        return 0;
+    if (!selected(a, s, &bus, &slot, &offset))
+        return mask; /* no configuration cycle: the bus floats */
+    if (a->direction == TAVEX_PORT_OUT) {
+        writeCommand(bus, slot, (USHORT)a->value);
+        return 0;
+    }
+    return configDword(bus, slot, offset & ~3UL) >> 8 * (offset & 3) & mask;
+}
+
+/* The handle's registers after a write to them. */
+static void track(const TavexPortAccess* a, PortState* s) {
+    if (a->direction != TAVEX_PORT_OUT)
+        return;
+    if (a->port == CONFIG_ADDRESS && a->width == 4)
+        s->address = a->value;
+    else if (a->port == CONFIG_ADDRESS)
+        s->enable = (UCHAR)a->value;
+    else if (a->port == CONFIG_FORWARD)
+        s->forward = (UCHAR)a->value;
+}
 
 /* ---- the PCI boards --------------------------------------------------------- */
 
@@ -300,71 +348,64 @@ static BOOLEAN inIsaBlock(USHORT port, ULONG width) {
     return FALSE;
 }
 
-/* Why an access is refused, or NULL when it may run.  Updates the handle's
- * configuration state for an address write that may run. */
+/* Why an access is refused, or NULL when it may run.  Keeps the PCI
+ * windows it finds in the state. */
 static const char* check(const TavexPortAccess* a, PortState* state) {
     const USHORT port = a->port;
     const ULONG width = a->width;
     const BOOLEAN write = a->direction == TAVEX_PORT_OUT;
     const ULONG end = (ULONG)port + width;
+    UCHAR bus, slot;
+    ULONG offset;
 
-    /* Mechanism #1. */
-    if (port == CONFIG_ADDRESS && width == 4) {
-        if (write) {
-            state->address = a->value;
-            state->addressKnown = TRUE;
-        }
-        return NULL;
-    }
-    if (port >= CONFIG_DATA && end <= CONFIG_DATA + 4) {
-        if (!write)
-            return NULL;
-        if (port != CONFIG_DATA || width != 2)
-            return "a configuration write other than the 16-bit command register";
-        if (!state->addressKnown || !(state->address & 0x80000000UL) ||
-            (state->address & 0x7F0000FFUL) != COMMAND_REGISTER)
-            return "a configuration write other than the 16-bit command register";
-        if (!served((UCHAR)(state->address >> 16), (UCHAR)(state->address >> 8)))
-            return "a configuration write to a function of no board the library serves";
-        return NULL;
-    }
-    if (port == CONFIG_SELECT && width == 1) {
-        if (!write)
+    if (isRegister(port, width)) {
+        if (port == CONFIG_SELECT && !write)
             return "a read of the mechanism select register";
-        return a->value <= 1 ? NULL : "a mechanism select other than 0 or 1";
-    }
-    /* Mechanism #2. */
-    if (port == CONFIG_ADDRESS && width == 1) {
-        if (write) {
-            /* The key and a function, or 0; never a special cycle (bit 0). */
-            if (a->value != 0 && (a->value & 0xF1) != 0xF0)
-                return "an enable value other than 0 or a function with the key";
-            state->enable = (UCHAR)a->value;
-        }
+        if (port == CONFIG_SELECT && a->value > 1)
+            return "a mechanism select other than 0 or 1";
+        /* The key and a function, or 0; never a special cycle (bit 0). */
+        if (port == CONFIG_ADDRESS && width == 1 && write && a->value != 0 &&
+            (a->value & 0xF1) != 0xF0)
+            return "an enable value other than 0 or a function with the key";
         return NULL;
     }
-    if (port == CONFIG_FORWARD && width == 1) {
-        if (write)
-            state->forward = (UCHAR)a->value;
-        return NULL;
-    }
-    if (port >= WINDOW_FIRST && end <= WINDOW_LAST + 1UL) {
-        UCHAR slot = (UCHAR)((port >> 8 & 0x0F) << 3 | (state->enable >> 1 & 7));
-        if ((state->enable & 0xF0) != 0xF0)
+    if ((port >= CONFIG_DATA && end <= CONFIG_DATA + 4) ||
+        (port >= WINDOW_FIRST && end <= WINDOW_LAST + 1UL)) {
+        const BOOLEAN window = port >= WINDOW_FIRST;
+        if (window && (state->enable & 0xF0) != 0xF0)
             return "the configuration window while this handle has not enabled it";
+        if (window && (port & 3) + width > 4)
+            return "an access across two configuration double words";
         if (!write)
             return NULL;
-        if ((port & 0xFF) != COMMAND_REGISTER || width != 2)
+        if (width != 2 || !selected(a, state, &bus, &slot, &offset) ||
+            offset != COMMAND_REGISTER || (!window && (state->address & 0x7F000000UL)))
             return "a configuration write other than the 16-bit command register";
-        if (!served(state->forward, slot))
+        if (!served(bus, slot))
             return "a configuration write to a function of no board the library serves";
         return NULL;
     }
-    if (port >= 0xCF8 && port <= 0xCFF)
+    if (port + width > 0xCF8 && port <= 0xCFF)
         return "a configuration register at a width the mechanisms do not use";
     if (inIsaBlock(port, width) || inWindow(port, width, state))
         return NULL;
     return "not a port of a board the library serves";
+}
+
+/* Runs an access that check() let through, and tracks what it wrote to
+ * the configuration registers. */
+static ULONG perform(const TavexPortAccess* a, PortState* state) {
+    ULONG value = 0;
+    const ULONG end = (ULONG)a->port + a->width;
+    if (isRegister(a->port, a->width) || (a->port >= CONFIG_DATA && end <= CONFIG_DATA + 4) ||
+        (a->port >= WINDOW_FIRST && end <= WINDOW_LAST + 1UL))
+        value = configAccess(a, state);
+    else if (a->direction == TAVEX_PORT_IN)
+        value = portIn(a->port, a->width);
+    else
+        portOut(a->port, a->width, a->value);
+    track(a, state);
+    return value;
 }
 
 /* ---- the requests ----------------------------------------------------------------- */
@@ -406,7 +447,6 @@ static NTSTATUS single(PIRP irp, ULONG code, PortState* state, ULONG inSize, ULO
     const ULONG direction = code == TAVEX_PORT_READ ? TAVEX_PORT_IN : TAVEX_PORT_OUT;
     const ULONG replySize = direction == TAVEX_PORT_IN ? 4 : 0;
     TavexPortAccess a;
-    PortState next;
     const char* why;
     NTSTATUS status;
 
@@ -423,16 +463,11 @@ static NTSTATUS single(PIRP irp, ULONG code, PortState* state, ULONG inSize, ULO
         return status;
 
     KeWaitForSingleObject(&portLock, Executive, KernelMode, FALSE, NULL);
-    next = *state;
-    why = check(&a, &next);
+    why = check(&a, state);
     if (!why) {
-        *state = next;
-        if (direction == TAVEX_PORT_IN) {
-            ULONG value = portIn(a.port, a.width);
+        ULONG value = perform(&a, state);
+        if (direction == TAVEX_PORT_IN)
             RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &value, sizeof value);
-        } else {
-            portOut(a.port, a.width, a.value);
-        }
     }
     KeReleaseMutex(&portLock, FALSE);
     if (why)
@@ -473,18 +508,20 @@ static NTSTATUS list(PIRP irp, PortState* state, ULONG inSize, ULONG outSize) {
     }
 
     KeWaitForSingleObject(&portLock, Executive, KernelMode, FALSE, NULL);
-    /* The whole list first, on a copy of the handle's state. */
+    /* The whole list first, its register writes tracked on a copy of the
+     * handle's state; then the list, on the state itself. */
     next = *state;
-    for (i = 0; i < count && !why; ++i)
+    for (i = 0; i < count && !why; ++i) {
         why = check(&accesses[i], &next);
+        track(&accesses[i], &next);
+    }
     if (!why) {
-        *state = next;
+        RtlCopyMemory(state->windows, next.windows, sizeof next.windows);
+        state->windowCount = next.windowCount;
         for (i = 0, reads = 0; i < count; ++i) {
-            const TavexPortAccess* a = &accesses[i];
-            if (a->direction == TAVEX_PORT_IN)
-                values[reads++] = portIn(a->port, a->width);
-            else
-                portOut(a->port, a->width, a->value);
+            ULONG value = perform(&accesses[i], state);
+            if (accesses[i].direction == TAVEX_PORT_IN)
+                values[reads++] = value;
         }
     }
     KeReleaseMutex(&portLock, FALSE);

@@ -14,15 +14,12 @@
 /* The PCI boards' I/O windows a handle keeps. */
 #define PORT_WINDOWS 4
 
-/* What a handle last wrote to the configuration registers, so that a data
- * write can be traced to the function it reaches.  Only this handle's own
- * writes count: another program's would be as unknown to the driver as
- * they are to this one. */
+/* A handle's own configuration registers: what it last wrote to them,
+ * which selects the function its data accesses reach (ports.c). */
 typedef struct PortState {
-    ULONG address;        /* mechanism #1: the double word last written to 0xCF8 */
-    BOOLEAN addressKnown; /* whether one was */
-    UCHAR enable;         /* mechanism #2: the byte last written to 0xCF8 */
-    UCHAR forward;        /* and to 0xCFA */
+    ULONG address; /* mechanism #1: the double word last written to 0xCF8 */
+    UCHAR enable;  /* mechanism #2: the byte last written to 0xCF8 */
+    UCHAR forward; /* and to 0xCFA */
     TAVEX_PCI_WINDOW windows[PORT_WINDOWS]; /* of served boards, last used */
     ULONG windowCount;
 } PortState;

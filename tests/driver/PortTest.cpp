@@ -276,7 +276,8 @@ TEST_F(PortTest, AListIsCheckedWholeThenRunInOrder) {
     EXPECT_EQ(hex(ok), hex(run({{0xCFC, 2, TAVEX_PORT_OUT, 0x0001}}, values).status));
 }
 
-// What one handle selected does not let another write.
+// The configuration registers are each handle's own: what one selected
+// neither lets another write nor moves what the other reads.
 TEST_F(PortTest, AConfigurationWriteFollowsOnlyItsOwnHandlesAddress) {
     Device other;
     ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<HANDLE>(other));
@@ -285,7 +286,17 @@ TEST_F(PortTest, AConfigurationWriteFollowsOnlyItsOwnHandlesAddress) {
     ASSERT_EQ(hex(ok), hex(control(device, TAVEX_PORT_WRITE, &select, sizeof select, 0, 0).status));
     EXPECT_EQ(hex(denied),
               hex(control(other, TAVEX_PORT_WRITE, &command, sizeof command, 0, 0).status));
+
+    const TavexPortAccess elsewhere = {0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x10, 0)};
+    ASSERT_EQ(hex(ok),
+              hex(control(other, TAVEX_PORT_WRITE, &elsewhere, sizeof elsewhere, 0, 0).status));
     EXPECT_EQ(hex(ok), hex(control(device, TAVEX_PORT_WRITE, &command, sizeof command, 0, 0).status));
+    const TavexPortAccess vendor = {0xCFC, 2, TAVEX_PORT_IN, 0};
+    std::uint32_t mine = 0, theirs = 0;
+    control(device, TAVEX_PORT_READ, &vendor, sizeof vendor, &mine, sizeof mine);
+    control(other, TAVEX_PORT_READ, &vendor, sizeof vendor, &theirs, sizeof theirs);
+    EXPECT_EQ(0x0001u, mine) << "the PCI-7248's command register";
+    EXPECT_EQ(0x8086u, theirs) << "the network adapter's vendor";
 }
 
 // ---- the library through the driver -----------------------------------------
