@@ -12,6 +12,8 @@ Platform::Handle Platform::invalidHandle() { return reinterpret_cast<Handle>(-1)
 
 Platform::~Platform() {}
 
+std::string Platform::lastErrorText() { return std::string(); }
+
 Platform& Platform::native() { return detail::nativePlatform(); }
 
 Platform* Platform::install(Platform* p) {

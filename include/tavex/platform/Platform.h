@@ -7,6 +7,7 @@
 #define TAVEX_PLATFORM_PLATFORM_H
 
 #include <cstdint>
+#include <string>
 
 #include "tavex/Export.h"
 
@@ -42,6 +43,12 @@ public:
     virtual void   sleep(unsigned long milliseconds) = 0;                   // Sleep
     virtual void*  dpmiMapPhysical(unsigned long address,
                                    unsigned long size) = 0;                 // 9x; 0 on failure
+
+    // Why the last failed call above failed on the calling thread, in the
+    // system's words, or "" when the platform does not say (the default).
+    // Asked right after the failure, before any other call; the driver link
+    // puts it after its own error text, in parentheses.
+    virtual std::string lastErrorText();
 
     // The installed platform, else the native one.  Inline: every port
     // access of a card asks for it.

@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
+#include <string>
 
 #if defined(_MSC_VER)
 #include <intrin.h>
@@ -129,7 +131,39 @@ public:
     void sleep(unsigned long milliseconds) override { Sleep(milliseconds); }
 
     void* dpmiMapPhysical(unsigned long address, unsigned long size) override;
+
+    std::string lastErrorText() override;
 };
+
+// The code that the failed call left for this thread, and the system's
+// message for it.
+std::string WindowsPlatform::lastErrorText() {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SUCCESS)
+        return std::string();
+    char code[32];
+    std::snprintf(code, sizeof code, "error %lu", static_cast<unsigned long>(error));
+    std::string text(code);
+    char* message = 0;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        0, error, 0, reinterpret_cast<char*>(&message), 0, 0);
+    if (length != 0 && message != 0) {
+        std::string said;
+        try {
+            said.assign(message, length);
+        } catch (...) {
+            LocalFree(message);
+            throw;
+        }
+        LocalFree(message);
+        while (!said.empty() && (said.back() == '\r' || said.back() == '\n' || said.back() == ' '))
+            said.pop_back();
+        if (!said.empty())
+            text += ": " + said;
+    }
+    return text;
+}
 
 #if defined(__i386__) && defined(__GNUC__)
 // DPMI 0800h (physical address mapping) through VWIN32's INT 31h dispatch
