@@ -18,10 +18,11 @@
  *     handle's own address selects it.
  *
  * Anything else is refused before any port is touched, with the reason on
- * the kernel debug output.  The served PCI identities and their base address
- * registers are pci.c's, the same table the memory requests use.  A list of accesses is checked whole first, then
- * run in order; one lock keeps the requests of all handles apart, so that
- * a list's address write and data access are never split by another.
+ * the kernel debug output.  The served PCI identities and their base
+ * address registers are pci.c's, the same table the memory requests use.
+ * A list of accesses is checked whole first, then run in order; one lock
+ * keeps the requests of all handles apart, so that no other request's
+ * accesses come between a list's.
  *
  * The test build (TAVEX_TEST_BUILD) runs the same checks over an array
  * that stands in for the port space, with pci.c's stand-in configuration

@@ -290,7 +290,8 @@ TEST_F(PortTest, AConfigurationWriteFollowsOnlyItsOwnHandlesAddress) {
     const TavexPortAccess elsewhere = {0xCF8, 4, TAVEX_PORT_OUT, address(0, 0x10, 0)};
     ASSERT_EQ(hex(ok),
               hex(control(other, TAVEX_PORT_WRITE, &elsewhere, sizeof elsewhere, 0, 0).status));
-    EXPECT_EQ(hex(ok), hex(control(device, TAVEX_PORT_WRITE, &command, sizeof command, 0, 0).status));
+    EXPECT_EQ(hex(ok),
+              hex(control(device, TAVEX_PORT_WRITE, &command, sizeof command, 0, 0).status));
     const TavexPortAccess vendor = {0xCFC, 2, TAVEX_PORT_IN, 0};
     std::uint32_t mine = 0, theirs = 0;
     control(device, TAVEX_PORT_READ, &vendor, sizeof vendor, &mine, sizeof mine);

@@ -398,14 +398,15 @@ private:
 void DriverPortPlatform::refused(const TavexPortAccess& access) {
     const DWORD error = GetLastError();
     const char* const why =
-        error == ERROR_ACCESS_DENIED      ? "not a port of a board the library serves"
-        : error == ERROR_INVALID_FUNCTION ? "the driver is older than the library and serves no ports"
-                                          : "the request failed";
-    throw std::runtime_error(asString("Tavex: tavex.sys refused the port %s of %u byte%s at 0x%04X (%s).",
-                                      access.direction == TAVEX_PORT_IN ? "read" : "write",
-                                      static_cast<unsigned>(access.width),
-                                      access.width == 1 ? "" : "s",
-                                      static_cast<unsigned>(access.port), why));
+        error == ERROR_ACCESS_DENIED ? "not a port of a board the library serves"
+        : error == ERROR_INVALID_FUNCTION
+            ? "the driver is older than the library and serves no ports"
+            : "the request failed";
+    throw std::runtime_error(
+        asString("Tavex: tavex.sys refused the port %s of %u byte%s at 0x%04X (%s).",
+                 access.direction == TAVEX_PORT_IN ? "read" : "write",
+                 static_cast<unsigned>(access.width), access.width == 1 ? "" : "s",
+                 static_cast<unsigned>(access.port), why));
 }
 
 // Whether tavex.sys is installed: its service exists.
