@@ -34,4 +34,9 @@
 #define TAVEX_STANDIN_OTHER_9050_PORTS 0xE200UL
 #define TAVEX_STANDIN_IO_PFB_PORTS 0xE300UL
 
+/* The BIOS data area's LPT1 to LPT4 words, for the ports the test build
+ * allows: a parallel port card on the PCI bus shows up as LPT2. */
+#define TAVEX_STANDIN_LPT2_PORTS 0xE800
+#define TAVEX_STANDIN_LPT_WORDS {0x378, TAVEX_STANDIN_LPT2_PORTS, 0, 0}
+
 #endif

@@ -2,13 +2,19 @@
  * tavex.sys: the companion kernel driver of the Tavex library on Windows NT.
  *
  * It maps the device memory of the library's boards into the process that
- * asks, and nothing else.  Two control codes, both buffered:
+ * asks, and reaches their ports for it, and nothing else.  Two control codes
+ * for memory, both buffered:
  *
  *   map    0x80002000  in:  16 bytes {address low, address high (0), length,
  *                           reserved}
  *                      out: the window's address in the requesting process,
  *                           4 bytes for a 32-bit process, 8 for a 64-bit one
  *   unmap  0x80002004  in:  that address, of the same size; no output
+ *
+ * and, for the processor's I/O ports, which a user-mode program on Windows
+ * NT cannot reach by itself, the port requests of ports.c: a read, a write
+ * and a short list of them, each for the ports of the library's boards
+ * only.
  *
  * A driver that maps physical memory for a process is a key to the kernel
  * unless it maps only what its devices need, so:
@@ -48,6 +54,7 @@
 #include <ntifs.h>
 
 #include "pci.h"
+#include "ports.h"
 #include "tavex.h"
 
 #if defined(TAVEX_TEST_BUILD)
@@ -102,6 +109,7 @@ typedef struct Mapping {
 /* What a handle (file object) holds: FileObject->FsContext. */
 typedef struct Handle {
     LIST_ENTRY mappings;
+    PortState ports;
     PEPROCESS owner; /* the process that opened it; referenced */
 } Handle;
 
@@ -661,6 +669,7 @@ static NTSTATUS NTAPI dispatchCreate(PDEVICE_OBJECT deviceObject, PIRP irp) {
     if (!handle)
         return complete(irp, STATUS_INSUFFICIENT_RESOURCES);
     InitializeListHead(&handle->mappings);
+    PortsInitializeHandle(&handle->ports);
     ObReferenceObject(owner);
     handle->owner = owner;
     stack->FileObject->FsContext = handle;
@@ -703,15 +712,17 @@ static NTSTATUS NTAPI dispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP ir
     (void)deviceObject;
 
     irp->IoStatus.Information = 0;
-    if (code != TAVEX_MAP && code != TAVEX_UNMAP) {
+    if (code != TAVEX_MAP && code != TAVEX_UNMAP && !PortsIsRequest(code)) {
         status = STATUS_INVALID_DEVICE_REQUEST;
         report("control code 0x%08lX refused: not one of this driver's (0x%08lX)\n", code, status);
     } else if (!NT_SUCCESS(status = TavexCheckCaller(irp, stack))) {
         /* reported */
     } else if (code == TAVEX_MAP) {
         status = map(irp, handle, inSize, outSize);
-    } else {
+    } else if (code == TAVEX_UNMAP) {
         status = unmap(irp, handle, inSize, outSize);
+    } else {
+        status = PortsRequest(irp, code, &handle->ports, inSize, outSize);
     }
     return complete(irp, status);
 }
@@ -810,6 +821,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     (void)registryPath;
 
     KeInitializeMutex(&lock, 0);
+    PortsInitialize();
     queryVirtualMemory = (QueryVirtualMemoryFunction)systemRoutine(L"ZwQueryVirtualMemory");
     if (!queryVirtualMemory)
         report("this kernel does not export ZwQueryVirtualMemory: windows are unmapped only at "

@@ -10,6 +10,7 @@
 
 #include "DriverHarness.h"
 #include "DriverTest.h"
+#include "platform/PortRequest.h"
 #include "standin.h"
 #include "tavex/platform/PhysicalMemory.h"
 
@@ -38,7 +39,12 @@ int DriverHarness::childMain(int argc, char** argv) {
     void* mine = 0;
     Reply mapped = map(inherited, standInBase, 0x100, &mine);
     Reply unmapped = unmap(inherited, window);
-    std::printf("map %s unmap %s\n", hex(mapped.status).c_str(), hex(unmapped.status).c_str());
+    // A port the library's AC5 at 0x300 reads.
+    const TavexPortAccess access = {0x300, 1, TAVEX_PORT_IN, 0};
+    std::uint32_t value = 0;
+    Reply read = control(inherited, TAVEX_PORT_READ, &access, sizeof access, &value, sizeof value);
+    std::printf("map %s unmap %s port %s\n", hex(mapped.status).c_str(),
+                hex(unmapped.status).c_str(), hex(read.status).c_str());
     return 0;
 }
 
@@ -118,7 +124,7 @@ TEST_F(DriverTest, TheLibraryMapsAServedBoardsBarFoundInConfigurationSpace) {
 
 // ---- who may use a handle ---------------------------------------------------
 
-TEST_F(DriverTest, AnotherProcessWithTheHandleCanNeitherMapNorUnmap) {
+TEST_F(DriverTest, AnotherProcessWithTheHandleCanNeitherMapNorUnmapNorReachAPort) {
     Device inheritable(openDevice(GENERIC_READ | GENERIC_WRITE, true));
     ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<HANDLE>(inheritable));
     void* window = 0;
@@ -132,7 +138,8 @@ TEST_F(DriverTest, AnotherProcessWithTheHandleCanNeitherMapNorUnmap) {
     ProgramRun child = runBeside("tavex_driver_tests.exe", arguments);
     ASSERT_TRUE(child.started);
     EXPECT_EQ(0u, child.exitCode) << child.output;
-    EXPECT_EQ("map " + hex(STATUS_ACCESS_DENIED) + " unmap " + hex(STATUS_ACCESS_DENIED) + "\n",
+    EXPECT_EQ("map " + hex(STATUS_ACCESS_DENIED) + " unmap " + hex(STATUS_ACCESS_DENIED) +
+                  " port " + hex(STATUS_ACCESS_DENIED) + "\n",
               child.output);
 
     // The process that opened it still can, and its window is still there.

@@ -306,7 +306,8 @@ TEST_F(RamListTest, TheLibraryReportsARefusedRangeAsItsMappingError) {
         Tavex::PhysicalMemory memory(standInBase, 0x100, false);
         ADD_FAILURE() << "RAM mapped";
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(mapError, e.what());
+        // The library's text, then the system's cause in parentheses.
+        EXPECT_EQ(0u, std::string(e.what()).find(std::string(mapError) + " (")) << e.what();
     }
 }
 
@@ -440,7 +441,8 @@ TEST(DriverUnload, TheInfInstallsAndRemovesTheDriver) {
         Tavex::OSInterface::osinterface();
         ADD_FAILURE() << "the real driver loaded under Wine";
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ("OS Interface: can not open tavex.sys driver.", e.what());
+        EXPECT_EQ(0u, std::string(e.what()).find("OS Interface: can not open tavex.sys driver. ("))
+            << e.what();
     }
     InstallHinfSectionA(0, 0, ("DefaultUninstall 132 " + inf).c_str(), 0);
     EXPECT_EQ(3u, installer("status").exitCode);

@@ -10,6 +10,9 @@
 namespace Tavex {
 
 class PhysicalMemory;
+namespace detail {
+class DriverPorts;
+}
 
 class TAVEX_API OSInterface {
 public:
@@ -29,6 +32,7 @@ public:
 private:
     friend class PhysicalMemory;
     friend class Platform;
+    friend class detail::DriverPorts;  // port requests on Windows NT share the device
 
     OSInterface();
     OSInterface(const OSInterface&);

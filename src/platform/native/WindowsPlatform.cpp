@@ -1,7 +1,7 @@
 // Native backend for Windows: the kernel32 and advapi32 calls of the driver
 // link, port instructions executed in user mode once the process is known to
-// hold port rights, and the DPMI mapping of the 9x family (32-bit x86 builds
-// only).
+// hold port rights (else port requests to tavex.sys, where it is installed),
+// and the DPMI mapping of the 9x family (32-bit x86 builds only).
 #if defined(_WIN32)
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -20,9 +20,22 @@
 #endif
 
 #include "NativePlatform.h"
+#include "platform/DriverRequest.h"
+#include "platform/PortRequest.h"
+#include "tavex/model/asString.h"
+#include "tavex/platform/OSInterface.h"
 
 namespace Tavex {
 namespace detail {
+
+// The device handle of the library's one link to tavex.sys: port requests
+// travel on it beside the memory requests, so the driver serves and binds
+// both to the same handle, and the device closes with the OS interface.
+class DriverPorts {
+public:
+    static Platform::Handle device() { return OSInterface::osinterface().device_; }
+};
+
 namespace {
 
 #if defined(_MSC_VER)
@@ -470,8 +483,73 @@ public:
     void outDword(std::uint16_t port, std::uint32_t value) override { portOutDword(port, value); }
 };
 
-// The native platform until a port access has shown that the process holds
-// port rights; then the direct one takes its place.
+// The process holds no port rights, and tavex.sys is installed: every port
+// access is one request to the driver, which performs it if the port is one
+// of a board the library serves.  The request lives on the stack; a refusal
+// is thrown as the access's error.
+class DriverPortPlatform final : public WindowsPlatform {
+public:
+    std::uint8_t inByte(std::uint16_t port) override {
+        return static_cast<std::uint8_t>(read(port, 1));
+    }
+    std::uint16_t inWord(std::uint16_t port) override {
+        return static_cast<std::uint16_t>(read(port, 2));
+    }
+    std::uint32_t inDword(std::uint16_t port) override { return read(port, 4); }
+    void outByte(std::uint16_t port, std::uint8_t value) override { write(port, 1, value); }
+    void outWord(std::uint16_t port, std::uint16_t value) override { write(port, 2, value); }
+    void outDword(std::uint16_t port, std::uint32_t value) override { write(port, 4, value); }
+
+private:
+    static std::uint32_t read(std::uint16_t port, unsigned char width) {
+        TavexPortAccess access = {port, width, TAVEX_PORT_IN, 0};
+        std::uint32_t value = 0;
+        DWORD returned = 0;
+        if (!DeviceIoControl(DriverPorts::device(), TAVEX_PORT_READ, &access, sizeof access,
+                             &value, sizeof value, &returned, 0) ||
+            returned != sizeof value)
+            refused(access);
+        return value;
+    }
+    static void write(std::uint16_t port, unsigned char width, std::uint32_t value) {
+        TavexPortAccess access = {port, width, TAVEX_PORT_OUT, value};
+        DWORD returned = 0;
+        if (!DeviceIoControl(DriverPorts::device(), TAVEX_PORT_WRITE, &access, sizeof access, 0,
+                             0, &returned, 0))
+            refused(access);
+    }
+    [[noreturn]] static void refused(const TavexPortAccess& access);
+};
+
+void DriverPortPlatform::refused(const TavexPortAccess& access) {
+    const DWORD error = GetLastError();
+    const char* const why =
+        error == ERROR_ACCESS_DENIED ? "not a port of a board the library serves"
+        : error == ERROR_INVALID_FUNCTION
+            ? "the driver is older than the library and serves no ports"
+            : "the request failed";
+    throw std::runtime_error(
+        asString("Tavex: tavex.sys refused the port %s of %u byte%s at 0x%04X (%s).",
+                 access.direction == TAVEX_PORT_IN ? "read" : "write",
+                 static_cast<unsigned>(access.width), access.width == 1 ? "" : "s",
+                 static_cast<unsigned>(access.port), why));
+}
+
+// Whether tavex.sys is installed: its service exists.
+bool driverInstalled() {
+    SC_HANDLE manager = OpenSCManagerA(0, 0, DriverRequest::genericRead);
+    if (manager == 0)
+        return false;
+    SC_HANDLE service = OpenServiceA(manager, DriverRequest::serviceName, SERVICE_QUERY_STATUS);
+    if (service != 0)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != 0;
+}
+
+// The native platform until a port access has shown how the process reaches
+// the ports: by its own instructions, or through the driver; then that
+// platform takes its place.
 class ProbingPortPlatform final : public WindowsPlatform {
 public:
     std::uint8_t inByte(std::uint16_t port) override { return granted().inByte(port); }
@@ -485,21 +563,30 @@ private:
     static Platform& granted();
 };
 
-// Both platforms are constant-initialised, so nativePlatform() is a single
-// load with no initialisation guard.  The OS calls of both are the same, so
-// an OSInterface that kept the probing one still works.
+// Every platform here is constant-initialised, so nativePlatform() is a
+// single load with no initialisation guard.  The OS calls of all are the
+// same, so an OSInterface that kept the probing one still works.
 DirectPortPlatform directPorts;
+DriverPortPlatform driverPorts;
 ProbingPortPlatform probingPorts;
 std::atomic<Platform*> nativeActive(&probingPorts);
 
+// The process's own port rights first; without them the driver, where it is
+// installed; else none.
+Platform* choosePorts() {
+    if (probePortRights())
+        return &directPorts;
+    return driverInstalled() ? &driverPorts : 0;
+}
+
 Platform& ProbingPortPlatform::granted() {
-    // Probed once per process, the first thread to get here probing for all;
-    // a refusal stays, and every later access is refused with it.
-    static const bool rights = probePortRights();
-    if (!rights)
+    // Chosen once per process, the first thread to get here choosing for
+    // all; a refusal stays, and every later access is refused with it.
+    static Platform* const ports = choosePorts();
+    if (ports == 0)
         throw std::runtime_error(noPortRights);
-    nativeActive.store(&directPorts, std::memory_order_release);
-    return directPorts;
+    nativeActive.store(ports, std::memory_order_release);
+    return *ports;
 }
 
 }  // namespace
