@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh native
+scripts/setup.sh native gateway
 cmake --preset default
 cmake --build --preset default -j 2
 ctest --preset default
