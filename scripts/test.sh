@@ -3,7 +3,8 @@
 #
 #   scripts/test.sh
 #
-# Installs what the native build needs first (scripts/setup.sh native).
+# Installs what the native build and its tests need first (scripts/setup.sh
+# native gateway: the gateway needs libmodbus, its tests mbpoll and pymodbus).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
