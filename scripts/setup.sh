@@ -9,7 +9,8 @@
 #           cross build), CLI11 for the tavex tool's options (libcli11-dev,
 #           header-only, also used by the cross build), and libpci with the
 #           PCI ID database for the names that tavex pci prints (libpci-dev,
-#           pci.ids)
+#           pci.ids), and toml++ for the plant file (libtomlplusplus-dev,
+#           used header-only, also by the cross build)
 #   cross   the Windows cross build and its test runs: MinGW-w64 for i686
 #           and x86_64, and Wine with its 32-bit and 64-bit parts
 #           (wine32:i386, wine64).  wine32:i386 installs on a host that
@@ -38,7 +39,7 @@ need_i386=false
 for group in "${groups[@]}"; do
     case "$group" in
         native) wanted+=(cmake make g++ libgtest-dev googletest pkg-config
-                         libcli11-dev libpci-dev pci.ids) ;;
+                         libcli11-dev libpci-dev pci.ids libtomlplusplus-dev) ;;
         cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;

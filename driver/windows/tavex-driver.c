@@ -6,6 +6,11 @@
  *       named) to %SystemRoot%\System32\drivers\tavex.sys and creates the
  *       kernel service "tavex", started on demand (the Tavex library starts
  *       it).  A service that is there already is stopped and updated.
+ *       The file and its folder must be writable by Administrators and
+ *       SYSTEM only (and owned by one of them): whoever else could write
+ *       them could have the kernel load a driver of their choosing.  The
+ *       file is opened once, inside the folder handle that was checked,
+ *       and copied from that handle.
  *   tavex-driver remove
  *       stops the service, deletes it and deletes the driver file.
  *   tavex-driver status
@@ -17,6 +22,8 @@
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <aclapi.h>
+#include <winternl.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -93,9 +100,197 @@ static int installedFile(char* path, DWORD size) {
     return DONE;
 }
 
+/* Whether the account this program runs as is Wine's one user.  Wine keeps
+ * no owners of its own: every file shows the Unix user who owns it as that
+ * account, and an access list made from the Unix mode bits (world-writable
+ * means Everyone may write).  There that account stands for the
+ * Administrator who owns the system's files. */
+static int isWineUser(PSID sid) {
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    HANDLE token;
+    DWORD size = 0;
+    int result = 0;
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") ||
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 0;
+    if (GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size))
+        result = EqualSid(sid, buffer.user.User.Sid);
+    CloseHandle(token);
+    return result;
+}
+
+/* SYSTEM, Administrators and TrustedInstaller (which owns the system's
+ * own folders): the only accounts that may write a driver's file or its
+ * folder. */
+static int trusted(PSID sid) {
+    static const WELL_KNOWN_SID_TYPE kinds[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
+    static SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
+    BYTE known[SECURITY_MAX_SID_SIZE];
+    PSID installer = NULL;
+    DWORD size;
+    int i, result = 0;
+    for (i = 0; i < 2; ++i) {
+        size = sizeof known;
+        if (CreateWellKnownSid(kinds[i], NULL, known, &size) && EqualSid(sid, known))
+            return 1;
+    }
+    if (isWineUser(sid))
+        return 1;
+    if (AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649UL, 1831038044, 1853292631,
+                                 2271478464UL, 0, 0, &installer)) {
+        result = EqualSid(sid, installer);
+        FreeSid(installer);
+    }
+    return result;
+}
+
+/* The rights with which someone could change what a file or folder
+ * holds, or who may. */
+#define WRITE_RIGHTS                                                                              \
+    (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | \
+     GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED)
+
+/* Whether only trusted accounts own and may write the object behind a
+ * handle.  Writes what is wrong to why. */
+static int onlyTrustedWrite(HANDLE handle, char* why, size_t size) {
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    PSID owner = NULL;
+    PACL dacl = NULL;
+    DWORD i, error;
+    int result = 1;
+
+    error = GetSecurityInfo(handle, SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, NULL,
+                            &dacl, NULL, &descriptor);
+    if (error != ERROR_SUCCESS) {
+        snprintf(why, size, "its security cannot be read (error %lu)", (unsigned long)error);
+        return 0;
+    }
+    if (!owner || !trusted(owner)) {
+        snprintf(why, size, "its owner is not Administrators, SYSTEM or TrustedInstaller");
+        result = 0;
+    } else if (!dacl) {
+        snprintf(why, size, "it has no access list: anyone may write it");
+        result = 0;
+    }
+    for (i = 0; result && i < dacl->AceCount; ++i) {
+        ACE_HEADER* ace = NULL;
+        if (!GetAce(dacl, i, (void**)&ace)) {
+            snprintf(why, size, "its access list cannot be read");
+            result = 0;
+        } else if (ace->AceType == ACCESS_DENIED_ACE_TYPE || (ace->AceFlags & INHERIT_ONLY_ACE)) {
+            continue; /* takes rights away, or concerns only what is created inside */
+        } else if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            snprintf(why, size, "its access list holds an entry of kind %u", ace->AceType);
+            result = 0;
+        } else if ((((ACCESS_ALLOWED_ACE*)ace)->Mask & WRITE_RIGHTS) &&
+                   !trusted(&((ACCESS_ALLOWED_ACE*)ace)->SidStart)) {
+            snprintf(why, size, "its access list lets others than Administrators and SYSTEM "
+                                "write it");
+            result = 0;
+        }
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+/* Opens the driver file for reading, once, inside its folder, after
+ * checking that only trusted accounts can write the folder and the file.
+ * Neither can be renamed, deleted or written while the handles are open. */
+static int openDriverFile(const char* path, HANDLE* file) {
+    char folder[MAX_PATH], why[160];
+    const char* name;
+    WCHAR wideName[MAX_PATH];
+    UNICODE_STRING unicodeName;
+    OBJECT_ATTRIBUTES attributes;
+    IO_STATUS_BLOCK io;
+    HANDLE directory;
+    NTSTATUS status;
+
+    name = strrchr(path, '\\');
+    if (!name || (size_t)(name - path) + 2 > sizeof folder) {
+        fprintf(stderr, "tavex-driver: there is no driver file %s\n", path);
+        return FAILED;
+    }
+    memcpy(folder, path, (size_t)(name - path) + 1);
+    folder[name - path + 1] = '\0';
+    ++name;
+    directory = CreateFileA(folder, FILE_LIST_DIRECTORY | FILE_TRAVERSE | READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (directory == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "tavex-driver: there is no driver file %s\n", path);
+        return FAILED;
+    }
+    if (!onlyTrustedWrite(directory, why, sizeof why)) {
+        fprintf(stderr, "tavex-driver: refusing the driver in %s: %s; put it in a folder that "
+                        "only Administrators and SYSTEM can write\n",
+                folder, why);
+        CloseHandle(directory);
+        return FAILED;
+    }
+    if (!MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, MAX_PATH)) {
+        CloseHandle(directory);
+        return failed("cannot read the driver file's name");
+    }
+    RtlInitUnicodeString(&unicodeName, wideName);
+    InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, directory, NULL);
+    status = NtCreateFile(file, GENERIC_READ | READ_CONTROL | SYNCHRONIZE, &attributes, &io, NULL,
+                          0, FILE_SHARE_READ, FILE_OPEN,
+                          FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0);
+    CloseHandle(directory);
+    if (status == (NTSTATUS)0xC0000034L /* object name not found */ ||
+        status == (NTSTATUS)0xC0000033L /* object name invalid */) {
+        fprintf(stderr, "tavex-driver: there is no driver file %s\n", path);
+        return FAILED;
+    }
+    if (status < 0) {
+        SetLastError(RtlNtStatusToDosError(status));
+        return failed("cannot open the driver file");
+    }
+    if (!onlyTrustedWrite(*file, why, sizeof why)) {
+        fprintf(stderr, "tavex-driver: refusing the driver %s: %s\n", path, why);
+        CloseHandle(*file);
+        return FAILED;
+    }
+    return DONE;
+}
+
+/* Copies what an open file holds to a path, replacing what is there. */
+static int copyFrom(HANDLE from, const char* target) {
+    char buffer[65536];
+    DWORD got, put;
+    int result = DONE;
+    HANDLE to = CreateFileA(target, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            NULL);
+    if (to == INVALID_HANDLE_VALUE)
+        return failed("cannot copy the driver to the drivers folder");
+    for (;;) {
+        if (!ReadFile(from, buffer, sizeof buffer, &got, NULL)) {
+            result = failed("cannot read the driver file");
+            break;
+        }
+        if (got == 0)
+            break;
+        if (!WriteFile(to, buffer, got, &put, NULL) || put != got) {
+            result = failed("cannot copy the driver to the drivers folder");
+            break;
+        }
+    }
+    if (!CloseHandle(to) && result == DONE)
+        result = failed("cannot copy the driver to the drivers folder");
+    if (result != DONE)
+        DeleteFileA(target);
+    return result;
+}
+
 static int install(const char* given) {
     char source[MAX_PATH], target[MAX_PATH];
     SC_HANDLE manager, service;
+    HANDLE file;
     int result = DONE;
 
     if (underWow64()) {
@@ -104,7 +299,8 @@ static int install(const char* given) {
         return FAILED;
     }
     if (given) {
-        if (!GetFullPathNameA(given, sizeof source, source, NULL))
+        DWORD length = GetFullPathNameA(given, sizeof source, source, NULL);
+        if (length == 0 || length >= sizeof source)
             return failed("cannot find the driver file");
     } else {
         DWORD length = GetModuleFileNameA(NULL, source, sizeof source);
@@ -116,21 +312,21 @@ static int install(const char* given) {
             return failed("cannot find this program's folder");
         strcpy(slash + 1, DRIVER_FILE);
     }
-    if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES) {
-        fprintf(stderr, "tavex-driver: there is no driver file %s\n", source);
-        return FAILED;
-    }
     if (installedFile(target, sizeof target) != DONE)
+        return FAILED;
+    if (openDriverFile(source, &file) != DONE)
         return FAILED;
 
     manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
-    if (!manager)
+    if (!manager) {
+        CloseHandle(file);
         return failed("cannot open the service manager (run as Administrator)");
+    }
     service = OpenServiceA(manager, SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (service && stop(service) != DONE)
         result = FAILED;
-    else if (!CopyFileA(source, target, FALSE))
-        result = failed("cannot copy the driver to the drivers folder");
+    else if (copyFrom(file, target) != DONE)
+        result = FAILED;
     else if (service ? !ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
                                              SERVICE_ERROR_NORMAL, IMAGE_PATH, NULL, NULL, NULL,
                                              NULL, NULL, DISPLAY_NAME)
@@ -143,6 +339,7 @@ static int install(const char* given) {
         printf("tavex-driver: installed %s as the kernel service " SERVICE_NAME
                " (started on demand)\n",
                target);
+    CloseHandle(file);
     if (service)
         CloseServiceHandle(service);
     CloseServiceHandle(manager);

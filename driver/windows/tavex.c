@@ -1,8 +1,8 @@
 /*
  * tavex.sys: the companion kernel driver of the Tavex library on Windows NT.
  *
- * It maps ranges of device memory (adapter RAM, PCI memory) into the process
- * that asks, and nothing else.  Two control codes, both buffered:
+ * It maps the device memory of the library's boards into the process that
+ * asks, and nothing else.  Two control codes, both buffered:
  *
  *   map    0x80002000  in:  16 bytes {address low, address high (0), length,
  *                           reserved}
@@ -10,26 +10,49 @@
  *                           4 bytes for a 32-bit process, 8 for a 64-bit one
  *   unmap  0x80002004  in:  that address, of the same size; no output
  *
- * Unlike the raw port and memory drivers that map any range for any caller:
- *   - the device opens to Administrators and SYSTEM only;
- *   - a range that overlaps system RAM, as the physical memory list under
- *     HKLM\HARDWARE\RESOURCEMAP says, is refused; when that list cannot be
- *     read, every range is refused;
- *   - a window belongs to the handle (file object) that asked for it; only
- *     that handle can unmap it, and closing the handle unmaps every window it
- *     still has, so a client that dies leaves nothing mapped;
+ * A driver that maps physical memory for a process is a key to the kernel
+ * unless it maps only what its devices need, so:
+ *   - a window is granted only when every page of it lies inside one of:
+ *     the adapter area 0xA0000-0xFFFFF (ISA boards' memory), read and
+ *     write; page 0 (the BIOS data area, where the parallel port's table
+ *     is), read only; the memory BAR of a PCI function with the identity of
+ *     a board the library drives (pci.c), exactly that BAR's window, found
+ *     in configuration space at each request.  Firmware tables, interrupt
+ *     controllers, flash controllers, PCIe configuration space and the
+ *     registers of bus masters (through which any RAM is reached) are
+ *     outside, and so refused;
+ *   - a page of RAM is refused even inside those areas.  The RAM list is
+ *     the kernel's (MmGetPhysicalMemoryRanges), taken at each request;
+ *   - the device opens to Administrators and SYSTEM only, and only with
+ *     read and write data access;
+ *   - a handle belongs to the process that opened it: a request from any
+ *     other process (a child that inherited the handle, a process it was
+ *     duplicated into) is refused;
+ *   - a window belongs to the handle that mapped it; only that handle
+ *     unmaps it, and closing the handle unmaps every window it still has,
+ *     once the view at the window's address is checked to be still the
+ *     driver's;
  *   - every refusal is reported on the kernel debug output.
  *
- * The test build (TAVEX_STANDIN_BASE and TAVEX_STANDIN_SIZE defined) maps a
- * paged section that stands in for that one physical range instead of
- * \Device\PhysicalMemory, for systems that have no physical memory to give
- * (Wine).  Everything else is the same code.
+ * The test build (TAVEX_TEST_BUILD) maps paged sections that stand in for a
+ * few physical ranges instead of \Device\PhysicalMemory, reads a stand-in
+ * configuration space (standin.h), and takes the RAM list from the
+ * registry's resource map, which tests can write (the kernel's list cannot
+ * be had under Wine).  Everything else is the same code.
  *
  * Every kernel function called here is exported by ntoskrnl.exe since
  * Windows XP (x86) and Windows XP x64 / Server 2003 SP1 (x64); the build
- * checks the import list against that set (imports.txt).
+ * checks the import list against that set (imports.txt).  Those that some
+ * kernels lack are looked up as the driver loads.
  */
 #include <ntifs.h>
+
+#include "pci.h"
+#include "tavex.h"
+
+#if defined(TAVEX_TEST_BUILD)
+#include "standin.h"
+#endif
 
 /* Pool tag "Tavx" as pool tools show it. */
 #define TAVEX_TAG 0x78766154UL
@@ -42,15 +65,22 @@
 #ifndef PROCESS_VM_OPERATION
 #define PROCESS_VM_OPERATION 0x0008
 #endif
+#ifndef PROCESS_QUERY_INFORMATION
+#define PROCESS_QUERY_INFORMATION 0x0400
+#endif
+#ifndef MEM_MAPPED
+#define MEM_MAPPED 0x40000
+#endif
 
 /* The ranges a request may name lie below 4 GiB. */
 #define ADDRESS_LIMIT 0x100000000ULL
 
-/* The longest physical memory list read from the registry; a real one
- * holds a few dozen descriptors. */
-#define MAX_LIST_BYTES 0x10000
+/* The areas every PC has that the library's boards need. */
+#define PAGE0_END 0x1000ULL
+#define ADAPTER_FIRST 0xA0000ULL
+#define ADAPTER_END 0x100000ULL
 
-#define report(...) DbgPrintEx(DPFLTR_IHVDRIVER_ID, DPFLTR_ERROR_LEVEL, "tavex: " __VA_ARGS__)
+#define report TAVEX_REPORT
 
 typedef struct MapRequest {
     ULONG addressLow;
@@ -65,71 +95,131 @@ typedef struct Mapping {
     LIST_ENTRY link;
     PEPROCESS process; /* referenced */
     PVOID view;
+    SIZE_T viewSize;
     ULONG_PTR window;
 } Mapping;
 
 /* What a handle (file object) holds: FileObject->FsContext. */
 typedef struct Handle {
     LIST_ENTRY mappings;
+    PEPROCESS owner; /* the process that opened it; referenced */
 } Handle;
 
-/* The section whose views are the windows: \Device\PhysicalMemory, or the
- * test build's stand-in for one physical range. */
+/* A section whose views are the windows: \Device\PhysicalMemory, or one of
+ * the test build's stand-ins for a physical range. */
 typedef struct PhysicalSource {
     HANDLE section;
     ULONGLONG base;    /* physical address of the section's first byte */
     ULONGLONG end;     /* and of the first byte past it */
-    ULONG granularity; /* where its views may start */
-    ULONG protection;
 } PhysicalSource;
 
-#if defined(TAVEX_STANDIN_BASE)
-/* Views of a paged section start on 64 KiB of it: so does the range. */
-typedef char standInOn64KiB[TAVEX_STANDIN_BASE % 0x10000 == 0 ? 1 : -1];
+#if defined(TAVEX_TEST_BUILD)
+/* Views of a paged section start on 64 KiB of it. */
+#define SOURCE_GRANULARITY 0x10000UL
+#define SOURCE_ATTRIBUTES 0
+#define SOURCES 2
+static const ULONGLONG standInRanges[SOURCES][2] = {
+    {TAVEX_STANDIN_LOW_BASE, TAVEX_STANDIN_LOW_SIZE},
+    {TAVEX_STANDIN_PCI_BASE, TAVEX_STANDIN_PCI_SIZE},
+};
+typedef char standInsOn64KiB[(TAVEX_STANDIN_LOW_BASE | TAVEX_STANDIN_PCI_BASE) % 0x10000 == 0 ? 1 : -1];
+#else
+#define SOURCE_GRANULARITY PAGE_SIZE
+/* Device memory: never cached, never merged. */
+#define SOURCE_ATTRIBUTES PAGE_NOCACHE
+#define SOURCES 1
 #endif
 
-static PhysicalSource source;
+static PhysicalSource sources[SOURCES];
 static PDEVICE_OBJECT device;
 static KMUTEX lock; /* guards every Handle's list */
+
+/* Looked up as the driver loads: some supported kernels lack the export. */
+typedef struct ViewInformation { /* MEMORY_BASIC_INFORMATION */
+    PVOID BaseAddress;
+    PVOID AllocationBase;
+    ULONG AllocationProtect;
+    SIZE_T RegionSize;
+    ULONG State;
+    ULONG Protect;
+    ULONG Type;
+} ViewInformation;
+typedef NTSTATUS(NTAPI* QueryVirtualMemoryFunction)(HANDLE process, PVOID address, ULONG kind,
+                                                     PVOID information, SIZE_T size,
+                                                     PSIZE_T returned);
+static QueryVirtualMemoryFunction queryVirtualMemory;
+#if !defined(TAVEX_TEST_BUILD)
+typedef PPHYSICAL_MEMORY_RANGE(NTAPI* PhysicalMemoryRangesFunction)(VOID);
+static PhysicalMemoryRangesFunction physicalMemoryRanges;
+#endif
 
 static UNICODE_STRING deviceName = RTL_CONSTANT_STRING(L"\\Device\\tavex");
 static UNICODE_STRING linkName = RTL_CONSTANT_STRING(L"\\DosDevices\\tavex");
 
-/* ---- the section ------------------------------------------------------ */
+static PVOID systemRoutine(PCWSTR name) {
+    UNICODE_STRING routine;
+    RtlInitUnicodeString(&routine, name);
+    return MmGetSystemRoutineAddress(&routine);
+}
 
-static NTSTATUS openSource(void) {
+/* ---- the sections ------------------------------------------------------ */
+
+static void closeSources(void) {
+    ULONG i;
+    for (i = 0; i < SOURCES; ++i)
+        if (sources[i].section) {
+            ZwClose(sources[i].section);
+            sources[i].section = NULL;
+        }
+}
+
+static NTSTATUS openSources(void) {
     OBJECT_ATTRIBUTES attributes;
-    NTSTATUS status;
-#if defined(TAVEX_STANDIN_BASE) && defined(TAVEX_STANDIN_SIZE)
-    LARGE_INTEGER size;
-    size.QuadPart = TAVEX_STANDIN_SIZE;
+    NTSTATUS status = STATUS_SUCCESS;
+#if defined(TAVEX_TEST_BUILD)
+    ULONG i;
     InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
-    status = ZwCreateSection(&source.section, SECTION_ALL_ACCESS, &attributes, &size,
-                             PAGE_READWRITE, SEC_COMMIT, NULL);
-    source.base = TAVEX_STANDIN_BASE;
-    source.end = (ULONGLONG)TAVEX_STANDIN_BASE + TAVEX_STANDIN_SIZE;
-    source.granularity = 0x10000;
-    source.protection = PAGE_READWRITE;
-    if (NT_SUCCESS(status))
-        report("test build: a paged section stands in for 0x%I64X-0x%I64X\n", source.base,
-               source.end - 1);
+    for (i = 0; i < SOURCES && NT_SUCCESS(status); ++i) {
+        LARGE_INTEGER size;
+        size.QuadPart = (LONGLONG)standInRanges[i][1];
+        status = ZwCreateSection(&sources[i].section, SECTION_ALL_ACCESS, &attributes, &size,
+                                 PAGE_READWRITE, SEC_COMMIT, NULL);
+        sources[i].base = standInRanges[i][0];
+        sources[i].end = standInRanges[i][0] + standInRanges[i][1];
+        if (NT_SUCCESS(status))
+            report("test build: a paged section stands in for 0x%I64X-0x%I64X\n", sources[i].base,
+                   sources[i].end - 1);
+    }
 #else
     UNICODE_STRING name = RTL_CONSTANT_STRING(L"\\Device\\PhysicalMemory");
     InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL,
                                NULL);
-    status = ZwOpenSection(&source.section, SECTION_MAP_READ | SECTION_MAP_WRITE, &attributes);
-    source.base = 0;
-    source.end = ADDRESS_LIMIT;
-    source.granularity = PAGE_SIZE;
-    /* Device memory: never cached, never merged. */
-    source.protection = PAGE_READWRITE | PAGE_NOCACHE;
+    status = ZwOpenSection(&sources[0].section, SECTION_MAP_READ | SECTION_MAP_WRITE, &attributes);
+    sources[0].base = 0;
+    sources[0].end = ADDRESS_LIMIT;
 #endif
-    if (!NT_SUCCESS(status))
+    if (!NT_SUCCESS(status)) {
         report("cannot open the physical memory section (0x%08lX)\n", status);
+        closeSources();
+    }
     return status;
 }
 
-/* ---- the physical memory list ------------------------------------------ */
+/* The section that shows all of [first, end), or NULL. */
+static const PhysicalSource* sourceFor(ULONGLONG first, ULONGLONG end) {
+    ULONG i;
+    for (i = 0; i < SOURCES; ++i)
+        if (sources[i].base <= first && end <= sources[i].end)
+            return &sources[i];
+    return NULL;
+}
+
+/* ---- the RAM list ------------------------------------------------------- */
+
+#if defined(TAVEX_TEST_BUILD)
+/* The longest physical memory list read from the registry; a real one
+ * holds a few dozen descriptors. */
+#define MAX_LIST_BYTES 0x10000
 
 /* The range of a memory descriptor; FALSE for other kinds of resource.
  * Sets *malformed for a large memory descriptor without exactly one size
@@ -205,10 +295,9 @@ static NTSTATUS listOverlaps(const UCHAR* data, ULONG size, ULONGLONG first, ULO
     return malformed || !anyMemory ? STATUS_REGISTRY_CORRUPT : STATUS_SUCCESS;
 }
 
-/* Whether [first, end) overlaps system RAM, read afresh from the registry
- * at each request (the list is the kernel's; memory can be added while the
- * system runs).  Any failure to read or parse it is returned, and the
- * caller refuses. */
+/* Whether [first, end) overlaps system RAM as the registry's resource map
+ * lists it, read afresh at each request; the tests write that list.  Any
+ * failure to read or parse it is returned, and the caller refuses. */
 static NTSTATUS overlapsRam(ULONGLONG first, ULONGLONG end, BOOLEAN* overlaps) {
     UNICODE_STRING keyName = RTL_CONSTANT_STRING(
         L"\\Registry\\Machine\\HARDWARE\\RESOURCEMAP\\System Resources\\Physical Memory");
@@ -247,6 +336,99 @@ static NTSTATUS overlapsRam(ULONGLONG first, ULONGLONG end, BOOLEAN* overlaps) {
     return status;
 }
 
+#else
+
+/* Whether [first, end) overlaps system RAM as the kernel's own list says,
+ * taken afresh at each request (memory can be added while the system
+ * runs).  A list that cannot be had refuses the request. */
+static NTSTATUS overlapsRam(ULONGLONG first, ULONGLONG end, BOOLEAN* overlaps) {
+    PPHYSICAL_MEMORY_RANGE ranges = physicalMemoryRanges();
+    ULONG i;
+    *overlaps = FALSE;
+    if (!ranges)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    /* The list ends with an empty range. */
+    for (i = 0; ranges[i].BaseAddress.QuadPart != 0 || ranges[i].NumberOfBytes.QuadPart != 0;
+         ++i) {
+        ULONGLONG start = (ULONGLONG)ranges[i].BaseAddress.QuadPart;
+        ULONGLONG length = (ULONGLONG)ranges[i].NumberOfBytes.QuadPart;
+        ULONGLONG last = start + (length - 1);
+        if (last < start)
+            last = ~0ULL; /* saturated */
+        if (length != 0 && start < end && first <= last)
+            *overlaps = TRUE;
+    }
+    ExFreePool(ranges);
+    return STATUS_SUCCESS;
+}
+
+#endif
+
+/* ---- the allow list ------------------------------------------------------ */
+
+static NTSTATUS refuseMap(const MapRequest* r, const char* why, NTSTATUS status) {
+    report("map 0x%08lX:%08lX length 0x%lX refused: %s (0x%08lX)\n", r->addressHigh,
+           r->addressLow, r->length, why, status);
+    return status;
+}
+
+/* Whether the physical pages [first, end) may be shown, and how: all of
+ * them inside one allowed area and none of them RAM.  Sets *protection to
+ * the view's page protection. */
+static NTSTATUS allowed(const MapRequest* r, ULONGLONG first, ULONGLONG end, ULONG* protection) {
+    TAVEX_PCI_WINDOW board;
+    BOOLEAN ram;
+    NTSTATUS status;
+
+    if (end <= PAGE0_END) {
+        *protection = PAGE_READONLY; /* the BIOS data area: read only */
+    } else if (ADAPTER_FIRST <= first && end <= ADAPTER_END) {
+        *protection = PAGE_READWRITE;
+    } else if (TavexPciFindWindow(TAVEX_BAR_MEMORY, first, end, &board)) {
+        *protection = PAGE_READWRITE;
+    } else {
+        report("physical memory 0x%I64X-0x%I64X is neither page 0, nor the adapter area, nor "
+               "the memory of a board this driver serves\n",
+               first, end - 1);
+        return refuseMap(r, "outside the memory this driver maps", STATUS_INVALID_PARAMETER_1);
+    }
+    status = overlapsRam(first, end, &ram);
+    if (!NT_SUCCESS(status))
+        return refuseMap(r, "the physical memory list cannot be read", status);
+    if (ram) {
+        report("physical memory 0x%I64X-0x%I64X overlaps system RAM\n", first, end - 1);
+        return refuseMap(r, "it would show system RAM", STATUS_CONFLICTING_ADDRESSES);
+    }
+    *protection |= SOURCE_ATTRIBUTES;
+    return STATUS_SUCCESS;
+}
+
+/* ---- the caller ----------------------------------------------------------- */
+
+NTSTATUS TavexCheckCaller(PIRP irp, PIO_STACK_LOCATION stack) {
+    const Handle* handle = stack->FileObject->FsContext;
+    PEPROCESS requestor = IoGetRequestorProcess(irp);
+    if (!handle) {
+        report("request 0x%08lX refused: the handle was not opened through this driver\n",
+               stack->Parameters.DeviceIoControl.IoControlCode);
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (!requestor || requestor != handle->owner) {
+        report("request 0x%08lX refused: process %p did not open this handle (process %p did)\n",
+               stack->Parameters.DeviceIoControl.IoControlCode,
+               requestor ? PsGetProcessId(requestor) : NULL, PsGetProcessId(handle->owner));
+        return STATUS_ACCESS_DENIED;
+    }
+    return STATUS_SUCCESS;
+}
+
+/* Whether an open asks for reading and writing data, in specific or
+ * generic rights. */
+static BOOLEAN readsAndWrites(ACCESS_MASK access) {
+    return (access & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) != 0 &&
+           (access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)) != 0;
+}
+
 /* ---- windows ------------------------------------------------------------ */
 
 /* The size of an address in the process that sent the request. */
@@ -260,18 +442,41 @@ static ULONG addressSize(PIRP irp) {
 }
 
 static NTSTATUS openProcess(PEPROCESS process, HANDLE* handle) {
-    return ObOpenObjectByPointer(process, OBJ_KERNEL_HANDLE, NULL, PROCESS_VM_OPERATION, NULL,
+    return ObOpenObjectByPointer(process, OBJ_KERNEL_HANDLE, NULL,
+                                 PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, NULL,
                                  KernelMode, handle);
 }
 
+/* Whether the view at the window's record is still the one this driver
+ * mapped: the process may have unmapped it and put something else there.
+ * Without the kernel's query, only a request from the process itself is
+ * trusted (what it unmaps is its own business). */
+static BOOLEAN stillOurs(HANDLE process, const Mapping* mapping) {
+    ViewInformation view;
+    SIZE_T returned = 0;
+    if (!queryVirtualMemory)
+        return IoGetCurrentProcess() == mapping->process;
+    if (!NT_SUCCESS(queryVirtualMemory(process, mapping->view, 0 /* basic information */, &view,
+                                       sizeof view, &returned)))
+        return FALSE;
+    return view.AllocationBase == mapping->view && view.BaseAddress == mapping->view &&
+           view.Type == MEM_MAPPED && view.State == MEM_COMMIT &&
+           view.RegionSize == mapping->viewSize;
+}
+
 /* Unmaps a window from the process it was mapped into and forgets it.
- * Called with the lock held.  The process may be gone already; its views
- * went with it. */
+ * Called with the lock held.  The process may be gone already, and its
+ * views with it; a view that is no longer the driver's is left alone. */
 static NTSTATUS release(Mapping* mapping) {
     HANDLE process;
     NTSTATUS status = openProcess(mapping->process, &process);
     if (NT_SUCCESS(status)) {
-        status = ZwUnmapViewOfSection(process, mapping->view);
+        if (stillOurs(process, mapping)) {
+            status = ZwUnmapViewOfSection(process, mapping->view);
+        } else {
+            report("the view at %p is no longer this driver's: left alone\n", mapping->view);
+            status = STATUS_NOT_MAPPED_VIEW;
+        }
         ZwClose(process);
     }
     if (!NT_SUCCESS(status))
@@ -289,32 +494,14 @@ static void releaseAll(Handle* handle) {
     KeReleaseMutex(&lock, FALSE);
 }
 
-static NTSTATUS refuseMap(const MapRequest* r, const char* why, NTSTATUS status) {
-    report("map 0x%08lX:%08lX length 0x%lX refused: %s (0x%08lX)\n", r->addressHigh,
-           r->addressLow, r->length, why, status);
-    return status;
-}
-
-/* Refuses physical memory [first, end) when it overlaps system RAM or
- * when the list of RAM cannot be read. */
-static NTSTATUS refuseRam(const MapRequest* r, ULONGLONG first, ULONGLONG end) {
-    BOOLEAN ram;
-    NTSTATUS status = overlapsRam(first, end, &ram);
-    if (!NT_SUCCESS(status))
-        return refuseMap(r, "the physical memory list cannot be read", status);
-    if (ram) {
-        report("physical memory 0x%I64X-0x%I64X overlaps system RAM\n", first, end - 1);
-        return refuseMap(r, "it would show system RAM", STATUS_CONFLICTING_ADDRESSES);
-    }
-    return STATUS_SUCCESS;
-}
-
 static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
     const ULONG replySize = addressSize(irp);
     MapRequest request;
+    const PhysicalSource* source;
     ULONGLONG start, end, first, last, viewFirst;
     LARGE_INTEGER offset;
     SIZE_T viewSize;
+    ULONG protection, viewProtection;
     PVOID view = NULL;
     HANDLE process;
     Mapping* mapping;
@@ -336,42 +523,50 @@ static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
         return refuseMap(&request, "the range wraps past 4 GiB", STATUS_INTEGER_OVERFLOW);
 
     /* A view shows whole pages, from where the section's views may start. */
-    first = start & ~(ULONGLONG)(source.granularity - 1);
+    first = start & ~(ULONGLONG)(SOURCE_GRANULARITY - 1);
     last = ((end + PAGE_SIZE - 1) & ~(ULONGLONG)(PAGE_SIZE - 1)) - 1;
-    status = refuseRam(&request, first, last + 1);
+    /* A view size of 0 means "to the end of the section": 4 GiB in a
+     * 32-bit SIZE_T would be that. */
+    if (last - first > (ULONGLONG)(SIZE_T)~(SIZE_T)0 - 1)
+        return refuseMap(&request, "the view's size does not fit a SIZE_T",
+                         STATUS_INVALID_VIEW_SIZE);
+    status = allowed(&request, first, last + 1, &protection);
     if (!NT_SUCCESS(status))
         return status;
-    if (first < source.base || last >= source.end)
-        return refuseMap(&request, "outside the memory this driver maps",
-                         STATUS_INVALID_PARAMETER_1);
+    source = sourceFor(first, last + 1);
+    if (!source)
+        return refuseMap(&request, "no stand-in section shows it (test build)",
+                         STATUS_DEVICE_DOES_NOT_EXIST);
 
     mapping = ExAllocatePoolWithTag(PagedPool, sizeof *mapping, TAVEX_TAG);
     if (!mapping)
         return refuseMap(&request, "no memory", STATUS_INSUFFICIENT_RESOURCES);
-    mapping->process = IoGetRequestorProcess(irp);
-    status = mapping->process ? openProcess(mapping->process, &process)
-                              : STATUS_INVALID_DEVICE_REQUEST; /* no process sent it */
+    mapping->process = handle->owner;
+    status = openProcess(mapping->process, &process);
     if (!NT_SUCCESS(status)) {
         ExFreePoolWithTag(mapping, TAVEX_TAG);
         return refuseMap(&request, "the requesting process cannot be opened", status);
     }
-    offset.QuadPart = (LONGLONG)(first - source.base);
+    offset.QuadPart = (LONGLONG)(first - source->base);
     viewSize = (SIZE_T)(last + 1 - first);
     /* A 32-bit process gets a window below 2 GiB, which its 4-byte
      * addresses can carry. */
-    status = ZwMapViewOfSection(source.section, process, &view, replySize == 4 ? 1 : 0, 0, &offset,
-                                &viewSize, ViewUnmap, 0, source.protection);
+    status = ZwMapViewOfSection(source->section, process, &view, replySize == 4 ? 1 : 0, 0, &offset,
+                                &viewSize, ViewUnmap, 0, protection);
     if (!NT_SUCCESS(status)) {
         ZwClose(process);
         ExFreePoolWithTag(mapping, TAVEX_TAG);
         return refuseMap(&request, "the view cannot be mapped", status);
     }
     /* Should the system start the view lower or end it later than asked,
-     * what it shows beyond the pages checked above must not be RAM
-     * either. */
-    viewFirst = source.base + (ULONGLONG)offset.QuadPart;
+     * what it shows beyond the pages checked above must pass the same
+     * checks, with the same protection. */
+    viewFirst = source->base + (ULONGLONG)offset.QuadPart;
     if (viewFirst < first || viewFirst + viewSize - 1 > last) {
-        status = refuseRam(&request, viewFirst, viewFirst + viewSize);
+        status = allowed(&request, viewFirst, viewFirst + viewSize, &viewProtection);
+        if (NT_SUCCESS(status) && viewProtection != protection)
+            status = refuseMap(&request, "the view would reach into another area",
+                               STATUS_INVALID_PARAMETER_1);
         if (!NT_SUCCESS(status)) {
             ZwUnmapViewOfSection(process, view);
             ZwClose(process);
@@ -383,6 +578,7 @@ static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
 
     ObReferenceObject(mapping->process);
     mapping->view = view;
+    mapping->viewSize = viewSize;
     mapping->window = (ULONG_PTR)view + (ULONG_PTR)(start - viewFirst);
     KeWaitForSingleObject(&lock, Executive, KernelMode, FALSE, NULL);
     InsertTailList(&handle->mappings, &mapping->link);
@@ -398,6 +594,7 @@ static NTSTATUS map(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
 
 static NTSTATUS unmap(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
     const ULONG requestSize = addressSize(irp);
+    const PEPROCESS requestor = IoGetRequestorProcess(irp);
     ULONG_PTR window;
     PLIST_ENTRY entry;
     NTSTATUS status = STATUS_NOT_MAPPED_VIEW;
@@ -415,7 +612,7 @@ static NTSTATUS unmap(PIRP irp, Handle* handle, ULONG inSize, ULONG outSize) {
     KeWaitForSingleObject(&lock, Executive, KernelMode, FALSE, NULL);
     for (entry = handle->mappings.Flink; entry != &handle->mappings; entry = entry->Flink) {
         Mapping* mapping = CONTAINING_RECORD(entry, Mapping, link);
-        if (mapping->window == window) {
+        if (mapping->window == window && mapping->process == requestor) {
             status = release(mapping);
             break;
         }
@@ -434,15 +631,39 @@ static NTSTATUS complete(PIRP irp, NTSTATUS status) {
     return status;
 }
 
+/* A handle is bound to the process that opens it, and must be opened for
+ * reading and writing data: one opened (or, on its way into another
+ * process, duplicated) with less maps nothing. */
 static NTSTATUS NTAPI dispatchCreate(PDEVICE_OBJECT deviceObject, PIRP irp) {
-    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-    Handle* handle = ExAllocatePoolWithTag(PagedPool, sizeof *handle, TAVEX_TAG);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    const PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
+    PEPROCESS owner = IoGetRequestorProcess(irp);
+    Handle* handle;
     (void)deviceObject;
     irp->IoStatus.Information = 0;
+#if defined(TAVEX_TEST_BUILD)
+    /* Wine's kernel passes no security context, so there the access
+     * cannot be seen; Windows always passes one. */
+    if (!security)
+        report("open: no security context, the access is not checked (test build)\n");
+    else
+#endif
+    if (!security || !readsAndWrites(security->DesiredAccess)) {
+        const ACCESS_MASK access = security ? security->DesiredAccess : 0;
+        report("open refused: access 0x%08lX does not read and write data\n", access);
+        return complete(irp, STATUS_ACCESS_DENIED);
+    }
+    if (!owner) {
+        report("open refused: no process sent it\n");
+        return complete(irp, STATUS_ACCESS_DENIED);
+    }
+    handle = ExAllocatePoolWithTag(PagedPool, sizeof *handle, TAVEX_TAG);
     if (!handle)
         return complete(irp, STATUS_INSUFFICIENT_RESOURCES);
     InitializeListHead(&handle->mappings);
-    file->FsContext = handle;
+    ObReferenceObject(owner);
+    handle->owner = owner;
+    stack->FileObject->FsContext = handle;
     return complete(irp, STATUS_SUCCESS);
 }
 
@@ -465,6 +686,7 @@ static NTSTATUS NTAPI dispatchClose(PDEVICE_OBJECT deviceObject, PIRP irp) {
         /* A map that was still running when the last handle went. */
         releaseAll(handle);
         file->FsContext = NULL;
+        ObDereferenceObject(handle->owner);
         ExFreePoolWithTag(handle, TAVEX_TAG);
     }
     irp->IoStatus.Information = 0;
@@ -481,13 +703,15 @@ static NTSTATUS NTAPI dispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP ir
     (void)deviceObject;
 
     irp->IoStatus.Information = 0;
-    if (code == TAVEX_MAP && handle) {
-        status = map(irp, handle, inSize, outSize);
-    } else if (code == TAVEX_UNMAP && handle) {
-        status = unmap(irp, handle, inSize, outSize);
-    } else {
+    if (code != TAVEX_MAP && code != TAVEX_UNMAP) {
         status = STATUS_INVALID_DEVICE_REQUEST;
         report("control code 0x%08lX refused: not one of this driver's (0x%08lX)\n", code, status);
+    } else if (!NT_SUCCESS(status = TavexCheckCaller(irp, stack))) {
+        /* reported */
+    } else if (code == TAVEX_MAP) {
+        status = map(irp, handle, inSize, outSize);
+    } else {
+        status = unmap(irp, handle, inSize, outSize);
     }
     return complete(irp, status);
 }
@@ -578,7 +802,7 @@ static VOID NTAPI unload(PDRIVER_OBJECT driver) {
     (void)driver;
     IoDeleteSymbolicLink(&linkName);
     IoDeleteDevice(device);
-    ZwClose(source.section);
+    closeSources();
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
@@ -586,7 +810,21 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     (void)registryPath;
 
     KeInitializeMutex(&lock, 0);
-    status = openSource();
+    queryVirtualMemory = (QueryVirtualMemoryFunction)systemRoutine(L"ZwQueryVirtualMemory");
+    if (!queryVirtualMemory)
+        report("this kernel does not export ZwQueryVirtualMemory: windows are unmapped only at "
+               "their own process's request\n");
+#if !defined(TAVEX_TEST_BUILD)
+    /* Looked up, not imported: Wine's kernel only stubs it, and the test
+     * build never calls it. */
+    physicalMemoryRanges =
+        (PhysicalMemoryRangesFunction)systemRoutine(L"MmGetPhysicalMemoryRanges");
+    if (!physicalMemoryRanges) {
+        report("this kernel does not export MmGetPhysicalMemoryRanges: not loading\n");
+        return STATUS_PROCEDURE_NOT_FOUND;
+    }
+#endif
+    status = openSources();
     if (!NT_SUCCESS(status))
         return status;
 
@@ -594,7 +832,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
                             FALSE, &device);
     if (!NT_SUCCESS(status)) {
         report("cannot create %wZ (0x%08lX)\n", &deviceName, status);
-        ZwClose(source.section);
+        closeSources();
         return status;
     }
     status = restrictDevice(device);
@@ -607,7 +845,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     }
     if (!NT_SUCCESS(status)) {
         IoDeleteDevice(device);
-        ZwClose(source.section);
+        closeSources();
         return status;
     }
 

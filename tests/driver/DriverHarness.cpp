@@ -1,5 +1,8 @@
 #include "DriverHarness.h"
 
+#include <sddl.h>
+
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -72,9 +75,28 @@ ProgramRun installer(const std::string& arguments) {
     return run;
 }
 
-HANDLE openDevice() {
-    return CreateFileA("\\\\.\\tavex", GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_EXISTING,
+HANDLE openDevice(DWORD access, bool inheritable) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, 0, TRUE};
+    return CreateFileA("\\\\.\\tavex", access, 0, inheritable ? &inherit : 0, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, 0);
+}
+
+bool setAccess(const std::string& path, const char* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = 0;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                              0))
+        return false;
+    const bool set = SetFileSecurityA(path.c_str(),
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                      descriptor) != 0;
+    LocalFree(descriptor);
+    return set;
+}
+
+std::string hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", value);
+    return text;
 }
 
 Reply control(HANDLE device, ULONG code, const void* in, ULONG inSize, void* out, ULONG outSize) {

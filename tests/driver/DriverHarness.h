@@ -41,8 +41,50 @@ ProgramRun installer(const std::string& arguments);
 // The folder this program lies in, with a trailing backslash.
 std::string programFolder();
 
-// "\\.\tavex", opened for reading and writing; INVALID_HANDLE_VALUE if not.
-HANDLE openDevice();
+// Gives a file or folder the access list an SDDL string describes
+// ("D:P(A;;FA;;;WD)"); whether it took.
+bool setAccess(const std::string& path, const char* sddl);
+
+// "\\.\tavex", opened for reading and writing unless other access is
+// asked for, inheritable by child processes or not; INVALID_HANDLE_VALUE if
+// not.
+HANDLE openDevice(DWORD access = GENERIC_READ | GENERIC_WRITE, bool inheritable = false);
+
+// A handle of the test's own on the device, closed at the end.
+class Device {
+public:
+    Device() : handle_(openDevice()) {}
+    explicit Device(HANDLE handle) : handle_(handle) {}
+    ~Device() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    operator HANDLE() const { return handle_; }
+    // Opens the device for reading and writing if it is not open.
+    void open() {
+        if (handle_ == INVALID_HANDLE_VALUE)
+            handle_ = openDevice();
+    }
+    HANDLE release() {
+        HANDLE h = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return h;
+    }
+
+private:
+    Device(const Device&);
+    Device& operator=(const Device&);
+    HANDLE handle_;
+};
+
+// An NTSTATUS as the tests print it: 0xC0000022.
+std::string hex(unsigned long value);
+
+// This program started again as another process that uses a handle it
+// inherited (tavex_driver_tests --child <handle> <window>): it asks for a
+// map and for the unmap of the window, and prints both statuses.
+extern const char* const childSwitch;
+int childMain(int argc, char** argv);
 
 // One request with its status and byte count, straight from the driver.
 struct Reply {

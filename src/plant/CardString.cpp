@@ -1,10 +1,9 @@
-#include "CardArguments.h"
+#include "tavex/plant/CardString.h"
 
 #include <cstdint>
 #include <sstream>
 
 namespace Tavex {
-namespace Tool {
 
 namespace {
 
@@ -65,7 +64,7 @@ std::vector<std::string> split(const std::string& text, char separator) {
 void expectArguments(const std::string& kind, const std::vector<std::string>& parts,
                      std::size_t count, const std::string& form) {
     if (parts.size() != count)
-        throw UsageError("card " + kind + " takes " + form);
+        throw CardStringError("card " + kind + " takes " + form);
 }
 
 }  // namespace
@@ -73,9 +72,9 @@ void expectArguments(const std::string& kind, const std::vector<std::string>& pa
 std::uint32_t parseUnsigned(const std::string& text, std::uint32_t max, const std::string& what) {
     std::uint64_t value;
     if (!magnitude(text, max32, value))
-        throw UsageError(what + " " + quoted(text) + " is not a number (decimal or 0x hex)");
+        throw CardStringError(what + " " + quoted(text) + " is not a number (decimal or 0x hex)");
     if (value > max)
-        throw UsageError(what + " " + quoted(text) + " is out of range (0 to " + hex(max) + ")");
+        throw CardStringError(what + " " + quoted(text) + " is out of range (0 to " + hex(max) + ")");
     return static_cast<std::uint32_t>(value);
 }
 
@@ -86,9 +85,9 @@ long parseValue(const std::string& text) {
     const std::uint64_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
     std::uint64_t value;
     if (!magnitude(digits, limit, value))
-        throw UsageError("value " + quoted(text) + " is not a number (decimal or 0x hex)");
+        throw CardStringError("value " + quoted(text) + " is not a number (decimal or 0x hex)");
     if (value > limit)
-        throw UsageError("value " + quoted(text) +
+        throw CardStringError("value " + quoted(text) +
                          " is out of range (-2147483648 to 2147483647)");
     const std::int64_t signedValue =
         negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
@@ -114,7 +113,7 @@ CardArguments parseCard(const std::string& text) {
 
     if (kind == "dummy") {
         if (hasArguments)
-            throw UsageError("card dummy takes no arguments");
+            throw CardStringError("card dummy takes no arguments");
         result.kind = CardArguments::Dummy;
     } else if (kind == "ac5" || kind == "pc7166") {
         result.kind = kind == "ac5" ? CardArguments::AC5 : CardArguments::PC7166;
@@ -136,7 +135,7 @@ CardArguments parseCard(const std::string& text) {
                 result.port = parseUnsigned(parts[0], max16, "base port");
             } else {
                 if (parts[0].empty())
-                    throw UsageError("card lpt: the port name is empty");
+                    throw CardStringError("card lpt: the port name is empty");
                 result.name = parts[0];
             }
         }
@@ -146,12 +145,12 @@ CardArguments parseCard(const std::string& text) {
         result.port = parseUnsigned(parts[0], max32, "base port");
         result.resetPort = parseUnsigned(parts[1], max32, "reset port");
         if (parts[2] != "0" && parts[2] != "1")
-            throw UsageError("reset level " + quoted(parts[2]) + " is neither 0 nor 1");
+            throw CardStringError("reset level " + quoted(parts[2]) + " is neither 0 nor 1");
         result.resetLevel = parts[2] == "1";
     } else if (kind == "ktx") {
         result.kind = CardArguments::KTx;
         if (parts.size() < 3)
-            throw UsageError("card ktx takes three arguments: ktx:ADDRESS,PATH,SPEED");
+            throw CardStringError("card ktx takes three arguments: ktx:ADDRESS,PATH,SPEED");
         result.address = parseUnsigned(parts.front(), max32, "base memory address");
         result.code = parseUnsigned(parts.back(), max32, "link speed");
         const std::string::size_type first = arguments.find(',');
@@ -165,14 +164,14 @@ CardArguments parseCard(const std::string& text) {
     } else if (kind == "pfb") {
         result.kind = CardArguments::PFB;
         if (parts.size() < 3)
-            throw UsageError("card pfb takes three arguments: pfb:PREFIX,BAUD,INDEX");
+            throw CardStringError("card pfb takes three arguments: pfb:PREFIX,BAUD,INDEX");
         result.code = parseUnsigned(parts[parts.size() - 2], max8, "baud rate code");
         result.index = parseUnsigned(parts.back(), max32, "card index");
         const std::string::size_type last = arguments.rfind(',');
         const std::string::size_type before = arguments.rfind(',', last - 1);
         result.path = arguments.substr(0, before);
     } else {
-        throw UsageError("unknown card " + quoted(kind) + "; CARD is one of:\n" + cardSyntax());
+        throw CardStringError("unknown card " + quoted(kind) + "; CARD is one of:\n" + cardSyntax());
     }
     return result;
 }
@@ -192,12 +191,11 @@ std::string cardSyntax() {
 TrackArguments parseTrack(const std::string& text) {
     const std::string::size_type colon = text.find(':');
     if (colon == std::string::npos)
-        throw UsageError("track " + quoted(text) + " has no ':' (TRACK is START:LETTERS)");
+        throw CardStringError("track " + quoted(text) + " has no ':' (TRACK is START:LETTERS)");
     TrackArguments result;
     result.start = parseUnsigned(text.substr(0, colon), max32, "starting point");
     result.letters = text.substr(colon + 1);
     return result;
 }
 
-}  // namespace Tool
 }  // namespace Tavex
