@@ -43,8 +43,11 @@ private:
 };
 
 // Installing and taking out machines (tavex.sim.Machine's `with`).
-void installMachine(const std::shared_ptr<Tavex::Sim::Machine>& machine);
-void uninstallMachine(const std::shared_ptr<Tavex::Sim::Machine>& machine);
+// A new machine for Python: when the Python object goes, the machine is
+// taken out as if its block had ended (once no card holds it).
+std::shared_ptr<Tavex::Sim::Machine> makeMachine();
+void installMachine(const Tavex::Sim::Machine& machine);
+void uninstallMachine(const Tavex::Sim::Machine& machine);
 bool isInstalled(const Tavex::Sim::Machine& machine);
 long liveLeases();
 

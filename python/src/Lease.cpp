@@ -1,4 +1,5 @@
 // The installed machines and the leases on them.
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -21,6 +22,9 @@ struct Registry {
     std::mutex lock;
     std::vector<Installed> stack;   // innermost last
     long leases = 0;
+    // Every machine made from Python, by the address that its Python
+    // object and its boards see.
+    std::map<const Tavex::Sim::Machine*, std::weak_ptr<Tavex::Sim::Machine> > machines;
 };
 
 Registry& registry() {
@@ -37,6 +41,29 @@ void unwind(Registry& r) {
         Tavex::Platform::install(r.stack.back().previous);
         r.stack.pop_back();
     }
+}
+
+std::shared_ptr<Tavex::Sim::Machine> coreOf(Registry& r, const Tavex::Sim::Machine& machine) {
+    std::map<const Tavex::Sim::Machine*, std::weak_ptr<Tavex::Sim::Machine> >::iterator it =
+        r.machines.find(&machine);
+    std::shared_ptr<Tavex::Sim::Machine> core;
+    if (it != r.machines.end())
+        core = it->second.lock();
+    if (!core)
+        throw std::logic_error("tavex.sim.Machine: not a machine made from Python");
+    return core;
+}
+
+// The Python object's own reference is gone: the machine is taken out as
+// if its block had ended.
+void abandon(const std::shared_ptr<Tavex::Sim::Machine>& core) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.machines.erase(core.get());
+    for (Installed& i : r.stack)
+        if (i.machine == core)
+            i.leaving = true;
+    unwind(r);
 }
 
 }  // namespace
@@ -56,25 +83,41 @@ Lease::~Lease() {
     unwind(r);
 }
 
-void installMachine(const std::shared_ptr<Tavex::Sim::Machine>& machine) {
+std::shared_ptr<Tavex::Sim::Machine> makeMachine() {
+    std::shared_ptr<Tavex::Sim::Machine> core = std::make_shared<Tavex::Sim::Machine>();
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> hold(r.lock);
+        r.machines[core.get()] = core;
+    }
+    // What Python holds: its own count, and when it ends the machine is
+    // abandoned; cards keep the core.
+    return std::shared_ptr<Tavex::Sim::Machine>(core.get(), [core](Tavex::Sim::Machine*) mutable {
+        abandon(core);
+        core.reset();
+    });
+}
+
+void installMachine(const Tavex::Sim::Machine& machine) {
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
+    const std::shared_ptr<Tavex::Sim::Machine> core = coreOf(r, machine);
     for (const Installed& i : r.stack)
-        if (i.machine == machine)
+        if (i.machine == core)
             throw std::logic_error("tavex.sim.Machine: this machine is installed already");
     if (r.leases != 0)
         throw std::logic_error(
             "tavex.sim.Machine: cards of the platform installed now are still alive; "
             "delete them (and their tracks) before installing another machine");
-    Installed entry = {machine, Tavex::Platform::install(machine.get()), false};
+    Installed entry = {core, Tavex::Platform::install(core.get()), false};
     r.stack.push_back(entry);
 }
 
-void uninstallMachine(const std::shared_ptr<Tavex::Sim::Machine>& machine) {
+void uninstallMachine(const Tavex::Sim::Machine& machine) {
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
     for (Installed& i : r.stack)
-        if (i.machine == machine) {
+        if (i.machine.get() == &machine && !i.leaving) {
             i.leaving = true;
             unwind(r);
             return;

@@ -94,7 +94,7 @@ library advance its clock instead of waiting.)");
 
     machine
         .def(py::init([](bool tracing) {
-                 std::shared_ptr<Machine> m = std::make_shared<Machine>();
+                 std::shared_ptr<Machine> m = makeMachine();
                  m->setTracing(tracing);
                  return m;
              }),
@@ -102,12 +102,12 @@ library advance its clock instead of waiting.)");
              "tracing: keep a trace of every port access and sleep (trace()); a long-running "
              "loop turns it off.")
         .def("__enter__",
-             [](std::shared_ptr<Machine> m) {
-                 installMachine(m);
-                 return m;
+             [](py::object self) {
+                 installMachine(self.cast<const Machine&>());
+                 return self;
              })
         .def("__exit__",
-             [](std::shared_ptr<Machine> m, py::handle, py::handle, py::handle) {
+             [](const Machine& m, py::handle, py::handle, py::handle) {
                  uninstallMachine(m);
                  return false;
              })
