@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz]   (default: native cross)
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [python]
+#                                                         (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -25,6 +26,9 @@
 #           cpio to pack the initramfs
 #   fuzz    clang with its libFuzzer and sanitizer runtimes, for the fuzz
 #           preset (scripts/fuzz.sh)
+#   python  the Python module and its tests: Debian's python3 with its
+#           headers, pybind11, numpy, pytest and mypy (its stubgen and
+#           --strict check of the examples)
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -46,7 +50,9 @@ for group in "${groups[@]}"; do
         callgrind) wanted+=(valgrind) ;;
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz)" >&2
+        python) wanted+=(python3 python3-dev pybind11-dev python3-numpy python3-pytest
+                         python3-mypy) ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, python)" >&2
            exit 2 ;;
     esac
 done

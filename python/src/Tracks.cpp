@@ -13,6 +13,38 @@
 #include "tavex/model/IOTrack.h"
 
 namespace TavexPython {
+// Python objects with the names the type stubs give them.
+struct TrackStateObject : py::object {
+    using py::object::object;
+    TrackStateObject(py::object o) : py::object(std::move(o)) {}
+};
+struct ValuesArray : py::array {
+    using py::array::array;
+};
+struct PointValue : py::object {
+    using py::object::object;
+    static bool check_(py::handle h) { return h.ptr() != nullptr; }   // any object: checked later
+};
+}  // namespace TavexPython
+
+namespace pybind11 {
+namespace detail {
+template <>
+struct handle_type_name<TavexPython::TrackStateObject> {
+    static constexpr auto name = const_name("tavex._state.TrackState");
+};
+template <>
+struct handle_type_name<TavexPython::ValuesArray> {
+    static constexpr auto name = const_name("numpy.typing.NDArray[numpy.int_]");
+};
+template <>
+struct handle_type_name<TavexPython::PointValue> {
+    static constexpr auto name = const_name("typing.SupportsIndex");
+};
+}  // namespace detail
+}  // namespace pybind11
+
+namespace TavexPython {
 
 namespace {
 
@@ -33,7 +65,7 @@ unsigned int pointNumber(const IOTrack& track, long long index) {
 
 // A value for a point: any int, checked to 32 bits, since every card takes
 // its points' values as 32-bit numbers.
-long pointValue(py::handle value) {
+long pointValue(const PointValue& value) {
     py::object number = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
     if (!number)
         throw py::error_already_set();
@@ -61,17 +93,18 @@ bool writesOutputs(const IOTrack& track) {
            track.hasPointOfType('C') || track.hasPointOfType('R');
 }
 
-py::object state(const IOTrack& track) {
+// A state no card gives (other than 0, 2, 3) comes as a plain int.
+TrackStateObject state(const IOTrack& track) {
     const long value = track.trackState();
     if (value == 0 || value == 2 || value == 3)
         return py::reinterpret_borrow<py::object>(trackStateType)(value);
     return py::int_(value);
 }
 
-py::array values(py::object self) {
+ValuesArray values(py::object self) {
     IOTrack& track = self.cast<IOTrack&>();
     long* data = &track[0];
-    py::array view(py::dtype::of<long>(), {static_cast<py::ssize_t>(track.numberOfPoints())},
+    ValuesArray view(py::dtype::of<long>(), {static_cast<py::ssize_t>(track.numberOfPoints())},
                    {static_cast<py::ssize_t>(sizeof(long))}, data, self);
     if (!writesOutputs(track))
         py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
@@ -103,7 +136,10 @@ card: the card (the track keeps it alive).  start: the track's first point in
 the card's own unit (a port, a bank, a station, a channel, ...).  letters: one
 letter per point: I digital input, O digital output, A analog input, U analog
 output, C counter, R reverse counter, N not used.  The card checks everything
-here and raises LogicError, RangeError or DeviceError with its own text.)")
+here and raises LogicError, RangeError or DeviceError with its own text.
+
+values: the values as a numpy view of the track's own array, no copy (read-only
+for a track of inputs only); state: a TrackState after each update.)")
         .def(py::init([](Tavex::IOCard& card, unsigned int start, const std::string& letters) {
                  if (letters.find('\0') != std::string::npos)
                      throw std::logic_error("tavex.IOTrack: the letters hold a NUL character");
@@ -119,12 +155,14 @@ here and raises LogicError, RangeError or DeviceError with its own text.)")
              "card's health is in state.")
         .def("__len__", &IOTrack::numberOfPoints)
         .def("__getitem__",
-             [](const IOTrack& t, long long index) -> long { return t[pointNumber(t, index)]; })
+             [](const IOTrack& t, long long index) -> long { return t[pointNumber(t, index)]; },
+             py::arg("index"))
         .def("__setitem__",
-             [](IOTrack& t, long long index, py::handle value) {
+             [](IOTrack& t, long long index, const PointValue& value) {
                  const long v = pointValue(value);
                  t[pointNumber(t, index)] = v;
-             })
+             },
+             py::arg("index"), py::arg("value"))
         .def(
             "__iter__",
             [](const IOTrack& t) {
@@ -133,11 +171,11 @@ here and raises LogicError, RangeError or DeviceError with its own text.)")
             },
             py::keep_alive<0, 1>())
         .def("__repr__", &repr)
-        .def_property_readonly("values", &values,
-                               "The values, one per point: a numpy view of the track's own "
-                               "array (no copy), read-only for a track of inputs only.")
-        .def_property_readonly("state", &state,
-                               "TrackState of the last update: OK, CARD_DOWN or STATION_DOWN.")
+        // The values, one per point: a numpy view of the track's own array
+        // (no copy), read-only for a track of inputs only.
+        .def_property_readonly("values", &values)
+        // After the last update: OK, CARD_DOWN or STATION_DOWN.
+        .def_property_readonly("state", &state)
         .def_property_readonly(
             "card", [](const IOTrack& t) -> Tavex::IOCard& { return t.card(); },
             py::return_value_policy::reference)
