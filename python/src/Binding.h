@@ -10,6 +10,7 @@
 #include <utility>
 
 namespace Tavex {
+class Platform;
 namespace Sim {
 class Machine;
 }
@@ -20,11 +21,12 @@ namespace TavexPython {
 namespace py = pybind11;
 
 // Every object that reaches the hardware through the installed platform (a
-// card, a plant's cards) holds a lease on it: while any lease lives, no
-// other platform is installed and the installed machine is not taken out,
-// since a card must end on the machine it began on (its destructor unmaps
-// its window through it).  A machine whose `with` block ends while leases
-// live stays installed until the last of them goes.
+// card, a plant's cards) holds a lease on it.  A machine whose `with` block
+// ends while cards built on it live stays installed until the last of them
+// goes.  Another machine is not installed over one still in its block with
+// live cards, nor over cards of this PC; over a machine whose block has
+// ended it is (a failed test's traceback may hold that machine's cards),
+// and such a card ends on its own machine.
 //
 // Pure C++, no Python object: a lease may be taken and dropped without the
 // GIL, as a card constructor that runs without it and throws does.
@@ -38,8 +40,16 @@ public:
     // The machine installed when the lease was taken, or null (native).
     const std::shared_ptr<Tavex::Sim::Machine>& machine() const { return machine_; }
 
+protected:
+    // For a card's destructor: another machine may have come in since the
+    // card's machine's block ended; the card ends on its own machine (its
+    // window is unmapped there), which the lease puts back afterwards.
+    void enterOwnMachine();
+
 private:
     std::shared_ptr<Tavex::Sim::Machine> machine_;
+    bool swapped_;
+    Tavex::Platform* swappedFrom_;
 };
 
 // Installing and taking out machines (tavex.sim.Machine's `with`).
@@ -59,7 +69,7 @@ long liveLeases();
 void reportDestructorError(const char* type, const char* text);
 
 template <class T>
-class Held : private Lease, public T {
+class Held : protected Lease, public T {
 public:
     template <class... Args>
     explicit Held(Args&&... args) : Lease(), T(std::forward<Args>(args)...) {}
@@ -68,6 +78,7 @@ public:
 
 template <class T>
 Held<T>::~Held() try {
+    this->enterOwnMachine();
 } catch (const std::exception& e) {
     reportDestructorError(typeid(T).name(), e.what());
     return;

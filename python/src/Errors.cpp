@@ -44,17 +44,12 @@ void reportDestructorError(const char* type, const char* text) {
     PyErr_Restore(type_, value, traceback);
 }
 
-void registerExceptions(py::module_& m) {
+void registerExceptions(py::module_&) {
     py::module_ errors = py::module_::import("tavex._errors");
     logicError = keep(errors, "LogicError");
     rangeError = keep(errors, "RangeError");
     deviceError = keep(errors, "DeviceError");
     plantError = keep(errors, "PlantError");
-    m.attr("Error") = errors.attr("Error");
-    m.attr("LogicError") = errors.attr("LogicError");
-    m.attr("RangeError") = errors.attr("RangeError");
-    m.attr("DeviceError") = errors.attr("DeviceError");
-    m.attr("PlantError") = errors.attr("PlantError");
 
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {

@@ -16,12 +16,13 @@ struct Installed {
     std::shared_ptr<Tavex::Sim::Machine> machine;
     Tavex::Platform* previous;
     bool leaving;   // its `with` block has ended
+    long leases;    // cards built on it that live
 };
 
 struct Registry {
     std::mutex lock;
     std::vector<Installed> stack;   // innermost last
-    long leases = 0;
+    long nativeLeases = 0;   // cards built with no machine installed
     // Every machine made from Python, by the address that its Python
     // object and its boards see.
     std::map<const Tavex::Sim::Machine*, std::weak_ptr<Tavex::Sim::Machine> > machines;
@@ -37,7 +38,7 @@ Registry& registry() {
 // Takes out every machine whose block has ended, innermost first, as long
 // as nothing holds a lease on it.
 void unwind(Registry& r) {
-    while (!r.stack.empty() && r.stack.back().leaving && r.leases == 0) {
+    while (!r.stack.empty() && r.stack.back().leaving && r.stack.back().leases == 0) {
         Tavex::Platform::install(r.stack.back().previous);
         r.stack.pop_back();
     }
@@ -68,18 +69,34 @@ void abandon(const std::shared_ptr<Tavex::Sim::Machine>& core) {
 
 }  // namespace
 
-Lease::Lease() {
+Lease::Lease() : swapped_(false), swappedFrom_(nullptr) {
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
-    if (!r.stack.empty())
-        machine_ = r.stack.back().machine;
-    ++r.leases;
+    if (r.stack.empty()) {
+        ++r.nativeLeases;
+        return;
+    }
+    machine_ = r.stack.back().machine;
+    ++r.stack.back().leases;
+}
+
+void Lease::enterOwnMachine() {
+    if (machine_ && &Tavex::Platform::current() != machine_.get()) {
+        swappedFrom_ = Tavex::Platform::install(machine_.get());
+        swapped_ = true;
+    }
 }
 
 Lease::~Lease() {
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
-    --r.leases;
+    if (swapped_)
+        Tavex::Platform::install(swappedFrom_);
+    if (!machine_)
+        --r.nativeLeases;
+    for (Installed& i : r.stack)
+        if (i.machine == machine_)
+            --i.leases;
     unwind(r);
 }
 
@@ -105,11 +122,15 @@ void installMachine(const Tavex::Sim::Machine& machine) {
     for (const Installed& i : r.stack)
         if (i.machine == core)
             throw std::logic_error("tavex.sim.Machine: this machine is installed already");
-    if (r.leases != 0)
+    // Cards of a machine whose block has ended may live on (a traceback
+    // holds them); cards of a machine still in its block, or of this PC,
+    // would find their boards gone.
+    if (r.nativeLeases != 0 ||
+        (!r.stack.empty() && !r.stack.back().leaving && r.stack.back().leases != 0))
         throw std::logic_error(
             "tavex.sim.Machine: cards of the platform installed now are still alive; "
             "delete them (and their tracks) before installing another machine");
-    Installed entry = {core, Tavex::Platform::install(core.get()), false};
+    Installed entry = {core, Tavex::Platform::install(core.get()), false, 0};
     r.stack.push_back(entry);
 }
 
@@ -137,7 +158,10 @@ bool isInstalled(const Tavex::Sim::Machine& machine) {
 long liveLeases() {
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
-    return r.leases;
+    long leases = r.nativeLeases;
+    for (const Installed& i : r.stack)
+        leases += i.leases;
+    return leases;
 }
 
 }  // namespace TavexPython

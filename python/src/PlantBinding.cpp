@@ -23,6 +23,9 @@ using Tavex::PlantIO;
 // built on.  Tracks and cards handed to Python keep the plant alive.
 class PlantObject : private Lease {
 public:
+    // Ends on the plant's own machine (Binding.h).
+    ~PlantObject() { enterOwnMachine(); }
+
     PlantObject(const Tavex::Plant& plant, const std::string& ktxFirmwarePath) {
         Tavex::OpenOptions options;
         options.ktxFirmwarePath = ktxFirmwarePath;

@@ -75,7 +75,15 @@ library advance its clock instead of waiting.)");
         .def_readonly("width", &Machine::Event::width)
         .def_readonly("value", &Machine::Event::value)
         .def_readonly("time", &Machine::Event::time)
-        .def("__eq__", [](const Machine::Event& a, const Machine::Event& b) { return a == b; })
+        .def(
+            "__eq__",
+            [](const Machine::Event& a, const py::object& b) {
+                return py::isinstance<Machine::Event>(b) && a == b.cast<const Machine::Event&>();
+            },
+            py::arg("other"))
+        .def("__hash__", [](const Machine::Event& e) {
+            return std::hash<unsigned long>()(e.time * 131u + e.port * 7u + e.value + e.kind);
+        })
         .def("__repr__", [](const Machine::Event& e) {
             char text[96];
             if (e.kind == Machine::Event::Sleep)
@@ -102,12 +110,13 @@ library advance its clock instead of waiting.)");
              "tracing: keep a trace of every port access and sleep (trace()); a long-running "
              "loop turns it off.")
         .def("__enter__",
-             [](py::object self) {
-                 installMachine(self.cast<const Machine&>());
+             [](Machine& self) -> Machine& {
+                 installMachine(self);
                  return self;
-             })
+             },
+             py::return_value_policy::reference)
         .def("__exit__",
-             [](const Machine& m, py::handle, py::handle, py::handle) {
+             [](const Machine& m, const py::object&, const py::object&, const py::object&) {
                  uninstallMachine(m);
                  return false;
              })

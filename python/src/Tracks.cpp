@@ -128,7 +128,6 @@ std::string repr(const IOTrack& track) {
 
 void bindTracks(py::module_& m) {
     trackStateType = py::object(py::module_::import("tavex._state").attr("TrackState")).release().ptr();
-    m.attr("TrackState") = py::reinterpret_borrow<py::object>(trackStateType);
 
     py::class_<IOTrack>(m, "IOTrack", R"(A run of consecutive I/O points of one card.
 

@@ -63,11 +63,11 @@ def test_a_machine_stays_installed_while_its_cards_live() -> None:
     with sim.Machine() as m:
         board = sim.AC5Board(m, 0x300)
         track = tavex.IOTrack(tavex.AC5Card(0x300), 0, "OOOOOOOO")
+        with pytest.raises(tavex.LogicError, match="^tavex.sim.Machine: cards of the platform "
+                                                   "installed now are still alive; "):
+            with sim.Machine():            # over a machine in its block with live cards
+                pass
     assert m.installed                      # the card lives on in the track
-    with pytest.raises(tavex.LogicError, match="cards of the platform installed now are "
-                                               "still alive"):
-        with sim.Machine():
-            pass
     track[0] = 1
     track.update_outputs()
     assert board.output_on(0, 0)
@@ -76,6 +76,24 @@ def test_a_machine_stays_installed_while_its_cards_live() -> None:
     with pytest.raises(tavex.LogicError, match="^tavex.sim.Machine: this machine is not "
                                                "installed$"):
         m.__exit__(None, None, None)
+
+
+def test_a_card_left_behind_ends_on_its_own_machine() -> None:
+    # What a failed test's traceback does: it holds the cards of a machine
+    # whose block has ended, while the next test brings its own machine.
+    with sim.Machine() as old:
+        genius_channel(old)
+        left = tavex.GEMicroGENI(0x3E0, 0xD0000)
+    with sim.Machine() as new:
+        assert new.installed and old.installed and old.live_mappings == 1
+        sim.AC5Board(new, 0x300)
+        card = tavex.AC5Card(0x300)
+        del left                             # unmapped on the old machine
+        gc.collect()
+        assert old.live_mappings == 0 and new.installed
+        tavex.IOTrack(card, 0, "OOOOOOOO").update_outputs()
+    del card
+    assert not new.installed and not old.installed
 
 
 def test_a_card_that_cannot_be_deleted_cleanly_is_reported(machine: sim.Machine,
