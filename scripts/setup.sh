@@ -2,8 +2,8 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [python]
-#                                                         (default: native cross)
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [package]
+#                    [python]   (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -12,6 +12,10 @@
 #           PCI ID database for the names that tavex pci prints (libpci-dev,
 #           pci.ids), and toml++ for the plant file (libtomlplusplus-dev,
 #           used header-only, also by the cross build)
+#   package the Debian packages and their check (scripts/package-check.sh):
+#           dpkg-shlibdeps (dpkg-dev), file and objcopy (binutils), which
+#           CPack uses; lintian; man-db and bash-completion to try the man
+#           page and the completion
 #   cross   the Windows cross build and its test runs: MinGW-w64 for i686
 #           and x86_64, and Wine with its 32-bit and 64-bit parts
 #           (wine32:i386, wine64).  wine32:i386 installs on a host that
@@ -26,6 +30,8 @@
 #           cpio to pack the initramfs
 #   fuzz    clang with its libFuzzer and sanitizer runtimes, for the fuzz
 #           preset (scripts/fuzz.sh)
+#   latency cyclictest (rt-tests), beside which scripts/scan-bench.sh runs
+#           tavex scan
 #   python  the Python module and its tests: Debian's python3 with its
 #           headers, pybind11, numpy, pytest and mypy (its stubgen and
 #           --strict check of the examples)
@@ -44,15 +50,17 @@ for group in "${groups[@]}"; do
     case "$group" in
         native) wanted+=(cmake make g++ libgtest-dev googletest pkg-config
                          libcli11-dev libpci-dev pci.ids libtomlplusplus-dev) ;;
+        package) wanted+=(dpkg-dev file binutils lintian man-db bash-completion) ;;
         cross)  wanted+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
                 need_i386=true ;;
         bench)  wanted+=(libbenchmark-dev) ;;
         callgrind) wanted+=(valgrind) ;;
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
+        latency) wanted+=(rt-tests) ;;
         python) wanted+=(python3 python3-dev pybind11-dev python3-numpy python3-pytest
                          python3-mypy) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, python)" >&2
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, python)" >&2
            exit 2 ;;
     esac
 done

@@ -50,10 +50,17 @@ Machine::Faults::Faults()
       deviceRefuses(false),
       mapRefused(false),
       unmapRefused(false),
-      dpmiRefuses(false) {}
+      dpmiRefuses(false),
+      realTimeRefused(false) {}
 
 Machine::Machine()
     : now_(0),
+      nanoseconds_(0),
+      pace_(0),
+      paceOffset_(0),
+      realTimePriority_(0),
+      memoryLocked_(false),
+      threadCpu_(-1),
       platformId_(PlatformWin32NT),
       serviceRunning_(false),
       nextHandle_(0x1000),
@@ -154,9 +161,67 @@ Region* Machine::findRegion(std::uint32_t address, std::uint32_t size) {
 }
 
 void Machine::advance(unsigned long milliseconds) {
+    nanoseconds_ += static_cast<std::uint64_t>(milliseconds) * 1000000u;
     now_ += milliseconds;
     floatOpenBus();
     runBoards(milliseconds);
+}
+
+void Machine::advanceNanoseconds(std::uint64_t nanoseconds) {
+    const std::uint64_t before = nanoseconds_ / 1000000u;
+    nanoseconds_ += nanoseconds;
+    const unsigned long elapsed = static_cast<unsigned long>(nanoseconds_ / 1000000u - before);
+    now_ += elapsed;
+    floatOpenBus();
+    runBoards(elapsed);
+}
+
+void Machine::paceWith(Platform* clock) {
+    if (clock == this)
+        throw std::logic_error("Sim::Machine: a machine cannot be paced by its own clock");
+    pace_ = clock;
+    if (clock != 0)
+        paceOffset_ = nanoseconds_ - clock->monotonicNanoseconds();
+}
+
+std::uint64_t Machine::monotonicNanoseconds() {
+    return pace_ != 0 ? pace_->monotonicNanoseconds() + paceOffset_ : nanoseconds_;
+}
+
+// Paced, the boards do their work up to the deadline before the wait, as
+// they would have done during it, so that the wake-up is not delayed by it.
+void Machine::sleepUntil(std::uint64_t deadline) {
+    if (deadline > nanoseconds_)
+        advanceNanoseconds(deadline - nanoseconds_);
+    if (pace_ != 0)
+        pace_->sleepUntil(deadline - paceOffset_);
+}
+
+int Machine::setRealTimePriority(int priority) {
+    if (pace_ != 0)
+        return pace_->setRealTimePriority(priority);
+    if (faults_.realTimeRefused)
+        return 1;
+    realTimePriority_ = priority;
+    return 0;
+}
+
+int Machine::lockMemory() {
+    if (pace_ != 0)
+        return pace_->lockMemory();
+    if (faults_.realTimeRefused)
+        return 1;
+    memoryLocked_ = true;
+    return 0;
+}
+
+int Machine::setThreadCpu(unsigned cpu) {
+    if (pace_ != 0)
+        return pace_->setThreadCpu(cpu);
+    if (faults_.realTimeRefused)
+        return 1;
+    threadCpu_ = static_cast<int>(cpu);
+    return 0;
 }
 
 // Where no board answers there is no memory: whatever was written there is
@@ -393,7 +458,10 @@ void Machine::sleep(unsigned long milliseconds) {
         Event event = {Event::Sleep, 0, 0, static_cast<std::uint32_t>(milliseconds), now_};
         trace_.push_back(event);
     }
-    advance(milliseconds);
+    if (pace_ != 0)
+        sleepUntil(monotonicNanoseconds() + static_cast<std::uint64_t>(milliseconds) * 1000000u);
+    else
+        advance(milliseconds);
 }
 
 void* Machine::dpmiMapPhysical(unsigned long address, unsigned long size) {

@@ -25,13 +25,7 @@ const unsigned long fillTime = 600;    // ms the nozzle stays open for one bottl
 const unsigned long faultCycle = 5000; // ms: the field's troubles come round again
 const long fullScale = 0x7FFFFFFF;
 
-// One track of the demo, as the table shows it.
-struct Row {
-    const char* label;
-    const char* card;    // CARD string, as read and write take it
-    const char* track;   // TRACK string
-    bool percent;        // analog values as a share of full scale
-};
+typedef DemoTrack Row;
 
 // Every card and its tracks; the CARD strings are those of the README.
 const Row rows[] = {
@@ -248,6 +242,11 @@ private:
 };
 
 }  // namespace
+
+const DemoTrack* demoTracks(std::size_t& count) {
+    count = TrackCount;
+    return rows;
+}
 
 void runDemo(std::ostream& out, const Environment& environment, DemoPlant& plant,
              unsigned seconds) {

@@ -16,6 +16,7 @@
 #include "DemoPlant.h"
 #include "OpenCard.h"
 #include "PciList.h"
+#include "ScanCommand.h"
 #include "TrackView.h"
 #include "tavex/model/IOTrack.h"
 #include "tavex/platform/OSInterface.h"
@@ -289,14 +290,17 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
         ->type_name("N");
     demo->footer(exitCodes);
 
+    ScanArguments scanArgs;
+    CLI::App* scan = addScanCommand(app, scanArgs);
+
     // A mistyped subcommand would otherwise be reported as a missing one.
     if (argc > 1 && argv[1][0] != '-') {
         const std::string word = argv[1];
         bool known = false;
-        for (const CLI::App* command : {pci, read, write, watch, demo})
+        for (const CLI::App* command : {pci, read, write, watch, demo, scan})
             known = known || command->get_name() == word;
         if (!known) {
-            err << "tavex: unknown subcommand '" << word << "' (pci, read, write, watch, demo)\n"
+            err << "tavex: unknown subcommand '" << word << "' (pci, read, write, watch, demo, scan)\n"
                 << "Run with --help for more information.\n";
             return ExitUsage;
         }
@@ -325,6 +329,8 @@ int runTavexTool(int argc, char** argv, std::ostream& out, std::ostream& err,
             return writeCommand(writeArgs, out, environment);
         if (*watch)
             return watchCommand(watchArgs, out, environment);
+        if (*scan)
+            return scanCommand(scanArgs, out, err, environment);
         return demoCommand(seconds, out, environment);
     } catch (const UsageError& e) {
         out.flush();

@@ -29,4 +29,6 @@
 
 #include "tavex/profibus/SST5136PFBPCI.h"
 
+#include "tavex/scan/Scan.h"
+
 #endif

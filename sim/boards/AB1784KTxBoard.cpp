@@ -436,6 +436,10 @@ void AB1784KTxBoard::takeAcknowledgement() {
         commandFaults_.find(static_cast<unsigned>(commands_.size() - 1));
     if (found != commandFaults_.end() && found->second.neverTakesAcknowledgement)
         return;
+    // The confirmation area is the scanner's again: the echoed number and
+    // the response code are gone.
+    memory_->write8(Confirmation + 1, 0);
+    memory_->write8(Confirmation + 2, 0);
     clearAcknowledgement_.active = true;
     clearAcknowledgement_.due = eventTime_ + acknowledgeTime_;
 }

@@ -763,6 +763,8 @@ void SST5136PFBBoard::runModule() {
             if (answerFor().acknowledgementIgnored)
                 return;
             awaitingAcknowledgement_ = false;
+            // The failure is handed back: its detail goes with it.
+            memory_->write8(StatusByte, 0);
             command.acknowledged = true;
             command.acknowledgedAt = eventTime_;
             acknowledgement_.active = true;

@@ -309,9 +309,13 @@ TEST(AB1784KTxBoard, CommandExchange) {
     EXPECT_FALSE(board.lastConfirmationAcknowledged());
 
     host.acknowledge();
+    EXPECT_EQ(0x41, host.mem.read8(KTx::Confirmation + 1)) << "the Z80 has not run yet";
     m.sleep(0);
     EXPECT_EQ(2, host.mem.read8(KTx::IntStatusFromHost));
     EXPECT_TRUE(board.lastConfirmationAcknowledged());
+    // Taken back: what the confirmation said is gone.
+    EXPECT_EQ(0, host.mem.read8(KTx::Confirmation + 1));
+    EXPECT_EQ(0, host.mem.read8(KTx::Confirmation + 2));
     m.sleep(100);
     EXPECT_EQ(0, host.mem.read8(KTx::IntStatusFromHost));
     EXPECT_FALSE(board.hostInterruptPending());

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/ExpectThrow.h"
+#include "support/RecordingMachine.h"
 #include "support/TempDir.h"
 #include "tavex/rio/AB1784Card.h"
 #include "tavex/sim/Machine.h"
@@ -56,7 +57,7 @@ public:
 
     std::string path() const { return dir.prefix(); }
 
-    Tavex::Sim::ScopedMachine machine;
+    Tavex::Test::RecordingMachine machine;
     KTx& board;
     TempDir dir{"tavex-ktx"};
     Bytes clrram, loadpcl, scanner;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/RecordingMachine.h"
 #include "tavex/sim/Machine.h"
 #include "tavex/sim/boards/GEPCIMBoard.h"
 
@@ -29,7 +30,7 @@ struct Scene {
         return Bytes(board.memory().data(), board.memory().data() + Channel::WindowSize);
     }
 
-    Tavex::Sim::ScopedMachine machine;
+    Tavex::Test::RecordingMachine machine;
     Tavex::Sim::GEPCIMBoard& pcim;
     Channel& board;
 };

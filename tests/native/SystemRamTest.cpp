@@ -1,6 +1,7 @@
-// The Linux backend maps /dev/mem only where /proc/iomem lists no System
-// RAM: the list read from texts as the kernel writes it, and, where this
-// process may map /dev/mem, a request over RAM refused end to end.
+// The Linux backend maps /dev/mem only where /proc/iomem lists no memory of
+// the kernel or the firmware: the list read from texts as the kernel writes
+// it, and, where this process may map /dev/mem, a request over RAM refused
+// end to end.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -60,6 +61,25 @@ const char* const oddEdges =
     "00001000-00020000 : System RAM\n"
     "00030fff-0003ffff : System RAM\n";
 
+// RAM that is not handed to the kernel as such, and the firmware's ranges:
+// reserved across the adapter area and beyond it, ACPI data above 1 MiB.
+const char* const firmwareRanges =
+    "00000000-00000fff : Reserved\n"
+    "00001000-0009efff : System RAM\n"
+    "0009f000-000fffff : Reserved\n"
+    "  000c0000-000c7fff : Video ROM\n"
+    "00100000-0fffffff : System RAM\n"
+    "10000000-10ffffff : ACPI Tables\n"
+    "11000000-11ffffff : ACPI Non-volatile Storage\n"
+    "12000000-12ffffff : Soft Reserved\n"
+    "13000000-13ffffff : Persistent Memory (legacy)\n"
+    "c0000000-febfffff : PCI Bus 0000:00\n"
+    "  e0000000-efffffff : PCI MMCONFIG 0000 [bus 00-ff]\n"
+    "    e0000000-efffffff : Reserved\n"
+    "  febf0000-febf0fff : 0000:00:03.0\n"
+    "fed00000-fed003ff : reserved\n"
+    "fee00000-fee00fff : Local APIC\n";
+
 // What a reader without CAP_SYS_ADMIN gets.
 const char* const unprivileged =
     "00000000-00000000 : Reserved\n"
@@ -97,10 +117,28 @@ TEST(SystemRam, MappingsAllowedOnlyAwayFromSystemRam) {
         {olderPc, 0x400, 0x11C, true, "BIOS data area in a first page listed as RAM"},
         {olderPc, 0x800, 0x1000, false, "beyond the first page into RAM"},
         {olderPc, 0x44000000, 0x1000, false, "System RAM (kmem) nested under another entry"},
-        {olderPc, 0x48000000, 0x1000, true, "persistent memory that is not RAM"},
+        {olderPc, 0x48000000, 0x1000, false, "persistent memory beside the kmem RAM"},
         {oddEdges, 0x20800, 0x10, false, "its page holds the last byte of RAM"},
         {oddEdges, 0x30000, 0xFF, false, "its page holds the first byte of RAM"},
         {oddEdges, 0x21000, 0xF000, true, "the pages between the two"},
+        {firmwareRanges, 0x400, 0x11C, true, "BIOS data area in a reserved first page"},
+        {firmwareRanges, 0x9E000, 0x1000, false, "last page of the low RAM"},
+        {firmwareRanges, 0x9F000, 0x1000, false, "reserved just below the adapter area"},
+        {firmwareRanges, 0x9F000, 0x2000, false, "reserved, half below the adapter area"},
+        {firmwareRanges, 0xA0000, 0x20000, true, "reserved inside the adapter area"},
+        {firmwareRanges, 0xD0000, 0x30000, true, "adapter area up to its last byte"},
+        {firmwareRanges, 0xFF000, 0x1001, false, "from the adapter area into RAM"},
+        {firmwareRanges, 0x10000800, 0x100, false, "ACPI tables"},
+        {firmwareRanges, 0x11FFF000, 0x1000, false, "ACPI non-volatile storage"},
+        {firmwareRanges, 0x12000000, 0x1000, false, "soft reserved"},
+        {firmwareRanges, 0x13FFF000, 0x1000, false, "persistent memory with a note"},
+        {firmwareRanges, 0x14000000, 0x1000, true, "first page after them"},
+        {firmwareRanges, 0xE0000000, 0x1000, false, "configuration space reserved, nested"},
+        {firmwareRanges, 0xFEBF0000, 0x1000, true, "a PCI memory BAR"},
+        {firmwareRanges, 0xFED00000, 0x400, false, "reserved in lower case"},
+        {firmwareRanges, 0xFEE00000, 0x1000, true, "named by its device, not reserved"},
+        {"000c0000-000c7fff : Video ROM\n000d0000-000d3fff : Adapter RAM\n", 0xD0000, 0x4000,
+         false, "addresses shown but no System RAM listed"},
         {unprivileged, 0x400, 0x11C, false, "addresses hidden: BIOS data area"},
         {unprivileged, 0xC0000, 0x4000, false, "addresses hidden: adapter ROM"},
         {"", 0xC0000, 0x4000, false, "empty list"},
@@ -142,8 +180,8 @@ unsigned devMemMappings() {
 #endif
 
 // On a machine whose /dev/mem this process may map: a window over System RAM
-// fails with the library's own mapping text and leaves nothing mapped, while
-// the BIOS data area still maps.
+// fails with the library's own mapping text and the reason after it, and
+// leaves nothing mapped, while the BIOS data area still maps.
 TEST(SystemRam, LinuxBackendRefusesSystemRam) {
 #if !defined(__linux__)
     GTEST_SKIP() << "not a Linux build";
@@ -157,8 +195,11 @@ TEST(SystemRam, LinuxBackendRefusesSystemRam) {
         GTEST_SKIP() << "/proc/iomem shows this process no System RAM above 1 MiB";
     Platform::install(0);
     const unsigned before = devMemMappings();
-    TAVEX_EXPECT_THROW_TEXT(PhysicalMemory(static_cast<unsigned long>(ram), 0x100, false),
-                            std::runtime_error, mapRefused);
+    // The library's text, then the range that the window would cover.
+    const std::string text = std::string(mapRefused) + " (pages ";
+    EXPECT_TRUE(throwsStartingWith<std::runtime_error>(
+        [&] { PhysicalMemory window(static_cast<unsigned long>(ram), 0x100, false); },
+        text.c_str()));
     EXPECT_EQ(before, devMemMappings());
     {
         PhysicalMemory biosDataArea(0x400, 0x11C, false);

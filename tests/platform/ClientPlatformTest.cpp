@@ -5,6 +5,7 @@
 
 #include "support/ExpectThrow.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "tavex/model/DummyCard.h"
+#include "tavex/model/IOTrack.h"
 #include "tavex/platform/IOPort.h"
 #include "tavex/platform/OSInterface.h"
 #include "tavex/platform/PhysicalMemory.h"
 #include "tavex/platform/Platform.h"
+#include "tavex/scan/Scan.h"
 
 using Tavex::IOPort;
 using Tavex::OSInterface;
@@ -293,5 +297,41 @@ TEST_F(ClientPlatformTest, PortInstructionsAndSleepsReachThePlatform) {
         "Sleep(2)",         "Sleep(0)",           "Sleep(2000)",
     };
     EXPECT_EQ(expected, platform.log);
+    uninstall(platform);
+}
+
+// A platform of the client's that knows only sleep(), whose sleeps take no
+// real time, still runs a scan: its clock is the steady clock plus what its
+// sleeps were asked for and did not take, so each cycle sleeps one period
+// and the whole run takes next to no real time.
+TEST_F(ClientPlatformTest, AScanRunsOnAPlatformThatOnlySleeps) {
+    ClientPlatform platform(2);
+    install(platform);
+    const auto started = std::chrono::steady_clock::now();
+    {
+        Tavex::DummyCard card;
+        Tavex::IOTrack track(card, 0, "IO");
+        Tavex::Scan scan(std::chrono::milliseconds(5));
+        scan.add(track);
+        scan.run([&] {
+            if (scan.cycle() == 200)
+                scan.stop();
+        });
+    }
+    const long realMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - started)
+                                              .count());
+    EXPECT_LT(realMs, 500);
+    long slept = 0;
+    for (const std::string& call : platform.log) {
+        unsigned long ms = 99;
+        ASSERT_EQ(1, std::sscanf(call.c_str(), "Sleep(%lu)", &ms)) << call;
+        EXPECT_LE(ms, 5ul);
+        slept += static_cast<long>(ms);
+    }
+    // 200 periods of the platform's time, less what passed for real.
+    EXPECT_GE(slept, 1000 - realMs - 1);
+    EXPECT_LE(slept, 1001);
+    EXPECT_LE(platform.log.size(), 200u);
     uninstall(platform);
 }

@@ -61,11 +61,15 @@ TEST(LinuxNative, MappingThatCannotBeRecordedIsReleased) {
         GTEST_SKIP() << "/dev/mem cannot be mapped by this process on this machine";
     }
     const unsigned before = devMemMappings();
-    // Armed inside the statement: the check's own text is made before it,
-    // so the failed allocation is the backend's record of the mapping.
-    const std::string text = "OS Interface: can not get pointer to physical memory block.";
-    const std::function<void()> map = [] {
-        AllocationCounter::failAllocation(1);
+    // The record of the mapping is the last allocation of a map.
+    const AllocationCounter::Window counted;
+    { PhysicalMemory window(0x400, 0x100, false); }
+    const std::size_t perMap = counted.allocated();
+    ASSERT_GT(perMap, 0u);
+    const std::string text = "OS Interface: can not get pointer to physical memory block. "
+                             "(no memory left to record the mapping)";
+    const std::function<void()> map = [perMap] {
+        AllocationCounter::failAllocation(perMap);
         PhysicalMemory window(0x400, 0x100, false);
     };
     EXPECT_TRUE(throwsExactly<std::runtime_error>(map, text));

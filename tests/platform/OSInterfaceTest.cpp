@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "support/ExpectThrow.h"
@@ -238,4 +239,85 @@ TEST_F(OSInterfaceTest, Windows9xRefusedMappingIsReportedByTheWindow) {
     EXPECT_NO_THROW({ PhysicalMemory window(ramAddress, 0x10, true); });
     EXPECT_EQ(1u, machine.dpmiMappings());
     EXPECT_EQ(0u, machine.unmapRequests());
+}
+
+namespace {
+
+// A machine whose system explains its failures, as a native one does.
+class ExplainingMachine : public ScopedMachine {
+public:
+    std::string lastErrorText() override {
+        ++asked;
+        return "the system's reason";
+    }
+    unsigned asked = 0;
+};
+
+}  // namespace
+
+// Where the platform gives a reason, it follows the library's own text in
+// parentheses; the texts themselves do not change.  A map whose reply is
+// malformed, though the call succeeded, has no reason to give.
+TEST(OSInterfaceFailures, PlatformReasonFollowsTheText) {
+    const struct {
+        const char* situation;
+        bool Machine::Faults::*knob;
+        const char* text;
+        unsigned openHandles;   // afterwards: the device, once the link is built
+    } rows[] = {
+        {"no service manager", &Machine::Faults::noServiceManager,
+         "OS Interface: failed to open service manager. (the system's reason)", 0},
+        {"service missing", &Machine::Faults::serviceMissing,
+         "OS Interface: tavex.sys driver possibly not installed (the system's reason)", 0},
+        {"device refuses", &Machine::Faults::deviceRefuses,
+         "OS Interface: can not open tavex.sys driver. (the system's reason)", 0},
+        {"map refused", &Machine::Faults::mapRefused,
+         "OS Interface: can not get pointer to physical memory block. (the system's reason)", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.situation);
+        ExplainingMachine machine;
+        machine.addRegion(0, ramAddress, ramSize, "test RAM");
+        machine.faults().*row.knob = true;
+        TAVEX_EXPECT_THROW_TEXT(PhysicalMemory(ramAddress, 0x10, true), std::runtime_error,
+                                row.text);
+        EXPECT_EQ(1u, machine.asked);
+        EXPECT_EQ(row.openHandles, machine.openHandles());
+    }
+
+    ExplainingMachine machine;
+    machine.addRegion(0, ramAddress, ramSize, "test RAM");
+    TAVEX_EXPECT_THROW_TEXT(
+        {
+            PhysicalMemory window(ramAddress, 0x10, true);
+            machine.faults().unmapRefused = true;
+        },
+        std::runtime_error,
+        "OS Interface: can not release physical memory block. (the system's reason)");
+    EXPECT_EQ(1u, machine.asked) << "asked only after a failure";
+}
+
+// The driver request carries 32 bits of address and of size: where an
+// unsigned long is wider, a window above 4 GiB, or one of 4 GiB or more, is
+// refused before any request instead of being mapped at the address cut
+// to 32 bits.
+TEST_F(OSInterfaceTest, WindowBeyondThirtyTwoBitsIsRefused) {
+    if (sizeof(unsigned long) < 8)
+        GTEST_SKIP() << "unsigned long has 32 bits here";
+    const unsigned long beyond = static_cast<unsigned long>(1) << 16 << 16;
+    const struct {
+        unsigned long address;
+        unsigned long size;
+    } rows[] = {
+        {beyond + ramAddress, 0x10},
+        {ramAddress, beyond + 0x10},
+    };
+    for (const auto& row : rows) {
+        TAVEX_EXPECT_THROW_TEXT(PhysicalMemory(row.address, row.size, true), std::runtime_error,
+                                "OS Interface: can not get pointer to physical memory block.");
+    }
+    EXPECT_EQ(0u, machine.mapRequests());
+    EXPECT_EQ(0u, machine.liveMappings());
+    PhysicalMemory window(ramAddress, 0x10, true);
+    EXPECT_EQ(1u, machine.mapRequests());
 }

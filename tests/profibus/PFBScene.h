@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/ExpectThrow.h"
+#include "support/RecordingMachine.h"
 #include "support/TempDir.h"
 #include "tavex/model/IOTrack.h"
 #include "tavex/profibus/SST5136PFBPCI.h"
@@ -57,7 +58,7 @@ public:
     std::uint8_t byte(std::uint32_t offset) const { return board.memory().read8(offset); }
     std::uint8_t state() const { return byte(PFB::StateByte); }
 
-    Tavex::Sim::ScopedMachine machine;
+    Tavex::Test::RecordingMachine machine;
     Tavex::Sim::PCIHostBridge& bridge;
     PFB& board;
     TempDir dir{"tavex-pfb"};

@@ -285,8 +285,11 @@ TEST(SST5136PFBBoard, AnswersEveryCommandThroughTheStateByte) {
         s.put8(Pfb::StateByte, 0x01);
         s.m.sleep(100);
         EXPECT_EQ(1u, s.board.ignoredWrites());
+        EXPECT_EQ(c.status, s.u8(Pfb::StatusByte)) << "kept until acknowledged";
         s.put8(Pfb::StateByte, 0xFF);
+        EXPECT_EQ(c.status, s.u8(Pfb::StatusByte)) << "the module has not run yet";
         EXPECT_EQ(20, s.waitFor(Pfb::StateByte, 0xE0, 20, 10000));
+        EXPECT_EQ(0, s.u8(Pfb::StatusByte)) << "handed back with the acknowledgement";
         EXPECT_TRUE(s.board.commands().back().acknowledged);
         EXPECT_FALSE(s.board.online());
         EXPECT_EQ(c.code, s.board.commands().back().code) << "0xFF is no new command";
@@ -333,6 +336,8 @@ TEST(SST5136PFBBoard, FrozenBetweenSleepsAndStalledByItsFaults) {
             t.put8(Pfb::StateByte, 0xFF);
         t.m.sleep(60000);
         EXPECT_EQ(c.stuckAt == 0xEF ? 0xFF : 0x01, t.u8(Pfb::StateByte));
+        if (c.stuckAt == 0xEF)
+            EXPECT_EQ(0x09, t.u8(Pfb::StatusByte)) << "an acknowledgement not taken clears nothing";
     }
 }
 

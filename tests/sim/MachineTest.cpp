@@ -220,6 +220,56 @@ TEST(MachineClock, EverySleepLetsEveryBoardRun) {
     EXPECT_EQ((std::vector<unsigned long>{10, 0, 0, 2000}), machine.sleeps());
 }
 
+// Waits to a deadline in nanoseconds: boards run at each wait and are told
+// the whole milliseconds that passed; now() stays the whole milliseconds.
+TEST(MachineClock, WaitsToADeadlineCountNanosecondsAndBoardsSeeWholeMilliseconds) {
+    ScopedMachine machine;
+    ProbeBoard& board = machine.add<ProbeBoard>("a", 0, 0);
+    Tavex::Platform& platform = Tavex::Platform::current();
+    platform.sleepUntil(400000);     // 0.4 ms
+    platform.sleepUntil(1300000);    // 1.3
+    platform.sleepUntil(1000000);    // already past: no wait, no run
+    machine.advance(2);              // 3.3
+    machine.advanceNanoseconds(2700000);   // 6.0
+    EXPECT_EQ(6000000u, platform.monotonicNanoseconds());
+    EXPECT_EQ(6000000u, machine.nanoseconds());
+    EXPECT_EQ((std::vector<unsigned long>{0, 1, 2, 3}), board.ticks);
+    EXPECT_EQ((std::vector<unsigned long>{0, 1, 3, 6}), board.timesSeen);
+    EXPECT_EQ(6u, machine.now());
+    EXPECT_TRUE(machine.trace().empty());
+}
+
+// Paced by another clock (here a second machine), a machine waits on that
+// clock and its boards keep to it.
+TEST(MachineClock, APacedMachineWaitsOnItsPacersClock) {
+    Machine pacer;
+    pacer.advance(1000);
+    ScopedMachine machine;
+    ProbeBoard& board = machine.add<ProbeBoard>("a", 0, 0);
+    machine.advance(5);
+    machine.paceWith(&pacer);
+    EXPECT_EQ(5000000u, machine.monotonicNanoseconds());
+    pacer.advance(2);   // time passes on the pacer's clock
+    EXPECT_EQ(7000000u, machine.monotonicNanoseconds());
+    EXPECT_EQ(5u, machine.now());   // boards run only when the program waits
+    machine.sleepUntil(10000000);
+    EXPECT_EQ(1005u, pacer.now());
+    EXPECT_EQ(10u, machine.now());
+    OSInterface::sleep(3000);   // a card's sleep waits for real too
+    EXPECT_EQ(1008u, pacer.now());
+    EXPECT_EQ(13u, machine.now());
+    EXPECT_EQ((std::vector<unsigned long>{5, 5, 3}), board.ticks);
+    EXPECT_EQ((std::vector<unsigned long>{3}), machine.sleeps());
+
+    pacer.faults().realTimeRefused = true;
+    EXPECT_EQ(1, machine.setRealTimePriority(50));   // asked of the pacer
+    EXPECT_EQ(0, machine.realTimePriority());
+    machine.paceWith(0);
+    EXPECT_EQ(0, machine.setRealTimePriority(50));
+    EXPECT_EQ(13000000u, machine.monotonicNanoseconds());
+    EXPECT_THROW(machine.paceWith(&machine), std::logic_error);
+}
+
 TEST(MachineClock, BoardAnswersInItsMemoryWhileTheProgramPolls) {
     ScopedMachine machine;
     SlowResponder& board = machine.add<SlowResponder>();

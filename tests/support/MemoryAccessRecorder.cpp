@@ -26,10 +26,14 @@ std::size_t activeSize = 0;
 char* activePages = 0;
 std::size_t activeLength = 0;
 std::vector<std::size_t>* activeOffsets = 0;
+std::vector<MemoryAccessRecorder::Access>* activeAccesses = 0;
+bool activePaused = false;
 struct sigaction previousSegv;
 struct sigaction previousTrap;
 
 const unsigned long trapFlag = 0x100;
+// Bit 1 of the page-fault error code: the access was a write.
+const unsigned long writeFault = 0x2;
 
 #if defined(__x86_64__)
 #define TAVEX_FLAGS_REGISTER REG_EFL
@@ -45,17 +49,25 @@ void onSegv(int signal, siginfo_t* info, void* context) {
         raise(signal);
         return;
     }
-    if (address >= activeWindow && address < activeWindow + activeSize)
-        activeOffsets->push_back(static_cast<std::size_t>(address - activeWindow));
-    mprotect(activePages, activeLength, PROT_READ | PROT_WRITE);
     ucontext_t* uc = static_cast<ucontext_t*>(context);
+    if (address >= activeWindow && address < activeWindow + activeSize) {
+        const std::size_t offset = static_cast<std::size_t>(address - activeWindow);
+        const bool write = (static_cast<unsigned long>(uc->uc_mcontext.gregs[REG_ERR]) &
+                            writeFault) != 0;
+        MemoryAccessRecorder::Access access = {
+            write ? MemoryAccessRecorder::Access::Write : MemoryAccessRecorder::Access::Read,
+            offset};
+        activeOffsets->push_back(offset);
+        activeAccesses->push_back(access);
+    }
+    mprotect(activePages, activeLength, PROT_READ | PROT_WRITE);
     uc->uc_mcontext.gregs[TAVEX_FLAGS_REGISTER] |= trapFlag;
 }
 
 void onTrap(int, siginfo_t*, void* context) {
     ucontext_t* uc = static_cast<ucontext_t*>(context);
     uc->uc_mcontext.gregs[TAVEX_FLAGS_REGISTER] &= ~static_cast<long>(trapFlag);
-    if (active != 0)
+    if (active != 0 && !activePaused)
         mprotect(activePages, activeLength, PROT_NONE);
 }
 
@@ -68,7 +80,8 @@ MemoryAccessRecorder::MemoryAccessRecorder(const void* window, std::size_t size)
       size_(size),
       pagesBegin_(0),
       pagesLength_(0),
-      running_(false) {
+      running_(false),
+      paused_(false) {
     const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(window_) & ~(page - 1);
     const std::uintptr_t end =
@@ -90,6 +103,9 @@ void MemoryAccessRecorder::start() {
     activePages = pagesBegin_;
     activeLength = pagesLength_;
     activeOffsets = &offsets_;
+    activeAccesses = &accesses_;
+    activePaused = false;
+    paused_ = false;
 
     struct sigaction segv;
     std::memset(&segv, 0, sizeof segv);
@@ -117,8 +133,32 @@ void MemoryAccessRecorder::stop() {
     sigaction(SIGSEGV, &previousSegv, 0);
     sigaction(SIGTRAP, &previousTrap, 0);
     active = 0;
+    activePaused = false;
     running_ = false;
+    paused_ = false;
 }
+
+void MemoryAccessRecorder::pause() {
+    if (!running_ || paused_)
+        return;
+    mprotect(pagesBegin_, pagesLength_, PROT_READ | PROT_WRITE);
+    paused_ = true;
+    activePaused = true;
+    if (accesses_.empty() || accesses_.back().kind != Access::BoardsRan) {
+        Access mark = {Access::BoardsRan, 0};
+        accesses_.push_back(mark);
+    }
+}
+
+void MemoryAccessRecorder::resume() {
+    if (!running_ || !paused_)
+        return;
+    paused_ = false;
+    activePaused = false;
+    mprotect(pagesBegin_, pagesLength_, PROT_NONE);
+}
+
+MemoryAccessRecorder* MemoryAccessRecorder::running() { return active; }
 
 #else
 
@@ -129,7 +169,8 @@ MemoryAccessRecorder::MemoryAccessRecorder(const void* window, std::size_t size)
       size_(size),
       pagesBegin_(0),
       pagesLength_(0),
-      running_(false) {}
+      running_(false),
+      paused_(false) {}
 
 MemoryAccessRecorder::~MemoryAccessRecorder() {}
 
@@ -138,6 +179,9 @@ void MemoryAccessRecorder::start() {
 }
 
 void MemoryAccessRecorder::stop() {}
+void MemoryAccessRecorder::pause() {}
+void MemoryAccessRecorder::resume() {}
+MemoryAccessRecorder* MemoryAccessRecorder::running() { return 0; }
 
 #endif
 

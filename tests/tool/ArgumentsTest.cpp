@@ -145,7 +145,7 @@ TEST(ToolExitCodes, UsageErrorsExitTwoWithTheReason) {
         const char* error;   // the first line on the error stream
     } cases[] = {
         {{}, "tavex: A subcommand is required"},
-        {{"frobnicate"}, "tavex: unknown subcommand 'frobnicate' (pci, read, write, watch, demo)"},
+        {{"frobnicate"}, "tavex: unknown subcommand 'frobnicate' (pci, read, write, watch, demo, scan)"},
         {{"read"}, "tavex: CARD is required"},
         {{"read", "ac5:0x300"}, "tavex: TRACK is required"},
         {{"read", "ac5:0x300", "0:IIIIIIII", "1"}, "tavex: The following argument was not expected: 1"},

@@ -7,6 +7,7 @@
 #define TAVEX_PLATFORM_PLATFORM_H
 
 #include <cstdint>
+#include <string>
 
 #include "tavex/Export.h"
 
@@ -42,6 +43,34 @@ public:
     virtual void   sleep(unsigned long milliseconds) = 0;                   // Sleep
     virtual void*  dpmiMapPhysical(unsigned long address,
                                    unsigned long size) = 0;                 // 9x; 0 on failure
+
+    // The clock and the scheduling of a periodic scan.  Not pure: a platform
+    // of the client's that has only sleep() still runs a scan, on the
+    // system's steady clock, and its sleeps still pass its own time.
+    //
+    // A monotonic clock in nanoseconds (CLOCK_MONOTONIC,
+    // QueryPerformanceCounter); it never goes back and its origin means
+    // nothing.  Default: std::chrono::steady_clock.
+    virtual std::uint64_t monotonicNanoseconds();
+    // Returns once monotonicNanoseconds() has reached the deadline, or at
+    // once when it already has (clock_nanosleep with TIMER_ABSTIME, a
+    // waitable timer).  Default: sleep() for the whole milliseconds left,
+    // rounded up, when any are left.
+    virtual void sleepUntil(std::uint64_t deadline);
+    // Real-time scheduling of the calling thread and the process.  Each
+    // returns 0 when granted, else the system's error code (errno,
+    // GetLastError), or notAvailable where the platform has no such thing.
+    // Default: notAvailable.
+    enum { notAvailable = -1 };
+    virtual int setRealTimePriority(int priority);   // SCHED_FIFO; a time-critical thread
+    virtual int lockMemory();                        // mlockall: no page faults in the scan
+    virtual int setThreadCpu(unsigned cpu);          // run only on this processor
+
+    // Why the last failed call above failed on the calling thread, in the
+    // system's words, or "" when the platform does not say (the default).
+    // Asked right after the failure, before any other call; the driver link
+    // puts it after its own error text, in parentheses.
+    virtual std::string lastErrorText();
 
     // The installed platform, else the native one.  Inline: every port
     // access of a card asks for it.

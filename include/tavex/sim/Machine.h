@@ -56,6 +56,7 @@ public:
         bool mapRefused;         // the map request fails
         bool unmapRefused;       // the unmap request fails
         bool dpmiRefuses;        // the 9x DPMI mapping fails (carry set)
+        bool realTimeRefused;    // priority, locked memory and CPU are refused (EPERM)
     };
 
     Machine();
@@ -84,9 +85,24 @@ public:
     Region* findRegion(std::uint32_t address, std::uint32_t size = 1);
 
     // --- clock ------------------------------------------------------------
+    // The clock counts nanoseconds; now() is its whole milliseconds.  Boards
+    // run (tick) for each whole millisecond the clock passes, however it got
+    // there.
     unsigned long now() const { return now_; }
+    std::uint64_t nanoseconds() const { return nanoseconds_; }
     // Lets time pass without a sleep of the library (no trace entry).
     void advance(unsigned long milliseconds);
+    void advanceNanoseconds(std::uint64_t nanoseconds);
+
+    // Runs the machine at the pace of another platform's clock, normally the
+    // native one (Platform::current() taken before the machine is
+    // installed): monotonicNanoseconds() follows that clock, sleepUntil()
+    // and sleep() first let the boards run up to the deadline and then wait
+    // for it for real, and the real-time requests go to that platform.  For a
+    // scan whose wake-ups must be real while its I/O is simulated.  Null: the
+    // virtual clock again (the default), from where paced time left it.
+    void paceWith(Platform* clock);
+    Platform* pacedBy() const { return pace_; }
 
     // --- system -----------------------------------------------------------
     Faults& faults() { return faults_; }
@@ -115,6 +131,11 @@ public:
     unsigned dpmiMappings() const { return static_cast<unsigned>(dpmiWindows_.size()); }
     // The physical address of a live mapping's window, or 0.
     bool mappedAt(std::uint32_t physicalAddress) const;
+    // What the real-time requests asked for and were granted: the priority
+    // (0: none), memory locked, the CPU (-1: none).
+    int realTimePriority() const { return realTimePriority_; }
+    bool memoryLocked() const { return memoryLocked_; }
+    int threadCpu() const { return threadCpu_; }
 
     // --- Platform ---------------------------------------------------------
     std::uint8_t inByte(std::uint16_t port) override;
@@ -135,6 +156,13 @@ public:
     bool closeHandle(Handle handle) override;
     void sleep(unsigned long milliseconds) override;
     void* dpmiMapPhysical(unsigned long address, unsigned long size) override;
+    // On the virtual clock a wait to a deadline takes no real time and
+    // leaves no trace entry (it is not a sleep of a card).
+    std::uint64_t monotonicNanoseconds() override;
+    void sleepUntil(std::uint64_t deadline) override;
+    int setRealTimePriority(int priority) override;
+    int lockMemory() override;
+    int setThreadCpu(unsigned cpu) override;
 
 private:
     Machine(const Machine&);
@@ -164,6 +192,12 @@ private:
     std::vector<std::unique_ptr<Region> > regions_;
 
     unsigned long now_;
+    std::uint64_t nanoseconds_;
+    Platform* pace_;
+    std::uint64_t paceOffset_;   // virtual time minus the pacing clock's time
+    int realTimePriority_;
+    bool memoryLocked_;
+    int threadCpu_;
     Faults faults_;
     unsigned long platformId_;
     bool serviceRunning_;

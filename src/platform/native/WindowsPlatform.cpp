@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
+#include <string>
 
 #if defined(_MSC_VER)
 #include <intrin.h>
@@ -56,6 +58,125 @@ inline void portOutDword(std::uint16_t port, std::uint32_t value) {
     __asm__ __volatile__("outl %0, %w1" : : "a"(value), "Nd"(port));
 }
 #endif
+
+// ---- the scan's clock and scheduling ------------------------------------
+//
+// The clock is the performance counter.  A wait to an absolute time is a
+// waitable timer set to the time left, re-armed until the counter has
+// reached the deadline: a high-resolution timer where the system has one
+// (Windows 10 1803 and later), otherwise a plain one with the system timer
+// at 1 ms (timeBeginPeriod(1), once per process; the timer wakes on the
+// system's tick, which is 15.6 ms without it).  Where neither exists (the
+// 9x family before 98), Sleep() for the milliseconds left.  Every entry is
+// looked up, so the library still loads on the oldest systems.
+
+std::uint64_t performanceCounterNanoseconds() {
+    static const std::uint64_t frequency = [] {
+        LARGE_INTEGER f;
+        return QueryPerformanceFrequency(&f) && f.QuadPart > 0
+                   ? static_cast<std::uint64_t>(f.QuadPart)
+                   : 0;
+    }();
+    if (frequency == 0)
+        return static_cast<std::uint64_t>(GetTickCount()) * 1000000u;
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    const std::uint64_t ticks = static_cast<std::uint64_t>(count.QuadPart);
+    // In two parts, so that ticks * 10^9 cannot overflow.
+    return ticks / frequency * 1000000000u + ticks % frequency * 1000000000u / frequency;
+}
+
+typedef HANDLE(WINAPI* CreateTimerExEntry)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
+typedef HANDLE(WINAPI* CreateTimerEntry)(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
+typedef BOOL(WINAPI* SetTimerEntry)(HANDLE, const LARGE_INTEGER*, LONG, PTIMERAPCROUTINE, LPVOID,
+                               BOOL);
+typedef UINT(WINAPI* TimerPeriodEntry)(UINT);
+
+template <class Function>
+Function systemEntry(const char* module, const char* name) {
+    HMODULE handle = GetModuleHandleA(module);
+    if (handle == 0)
+        handle = LoadLibraryA(module);
+    if (handle == 0)
+        return 0;
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(handle, name)));
+}
+
+// One timer per thread that waits, closed when the thread ends.
+class ScanTimer {
+public:
+    ScanTimer() : timer_(0), set_(systemEntry<SetTimerEntry>("kernel32.dll", "SetWaitableTimer")) {
+        const DWORD highResolution = 0x00000002;   // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+        const DWORD allAccess = 0x1F0003;          // TIMER_ALL_ACCESS
+        if (CreateTimerExEntry createEx = systemEntry<CreateTimerExEntry>("kernel32.dll",
+                                                                "CreateWaitableTimerExW"))
+            timer_ = createEx(0, 0, highResolution, allAccess);
+        if (timer_ == 0) {
+            if (CreateTimerEntry create = systemEntry<CreateTimerEntry>("kernel32.dll",
+                                                              "CreateWaitableTimerW"))
+                timer_ = create(0, FALSE, 0);
+            if (timer_ != 0)
+                fineSystemTick();
+        }
+    }
+    ~ScanTimer() {
+        if (timer_ != 0)
+            CloseHandle(timer_);
+    }
+    ScanTimer(const ScanTimer&) = delete;
+    ScanTimer& operator=(const ScanTimer&) = delete;
+
+    void waitUntil(std::uint64_t deadline) {
+        for (;;) {
+            const std::uint64_t now = performanceCounterNanoseconds();
+            if (now >= deadline)
+                return;
+            const std::uint64_t left = deadline - now;
+            if (timer_ == 0 || set_ == 0) {
+                Sleep(static_cast<DWORD>((left + 999999) / 1000000));
+                continue;
+            }
+            LARGE_INTEGER due;
+            due.QuadPart = -static_cast<LONGLONG>((left + 99) / 100);   // relative, 100 ns units
+            if (!set_(timer_, &due, 0, 0, 0, FALSE) ||
+                WaitForSingleObject(timer_, INFINITE) != WAIT_OBJECT_0)
+                Sleep(static_cast<DWORD>((left + 999999) / 1000000));
+        }
+    }
+
+private:
+    static void fineSystemTick() {
+        static const bool once = [] {
+            if (TimerPeriodEntry begin = systemEntry<TimerPeriodEntry>("winmm.dll", "timeBeginPeriod"))
+                begin(1);
+            return true;
+        }();
+        (void)once;
+    }
+
+    HANDLE timer_;
+    SetTimerEntry set_;
+};
+
+void waitUntil(std::uint64_t deadline) {
+    static thread_local ScanTimer timer;
+    timer.waitUntil(deadline);
+}
+
+int setTimeCriticalThread() {
+    return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)
+               ? 0
+               : static_cast<int>(GetLastError());
+}
+
+int setThreadProcessor(unsigned cpu) {
+    if (cpu >= sizeof(DWORD_PTR) * 8)
+        return ERROR_INVALID_PARAMETER;
+    return SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(1) << cpu) != 0
+               ? 0
+               : static_cast<int>(GetLastError());
+}
 
 // The operating-system calls; the port instructions are left to the two
 // platforms below.
@@ -116,7 +237,46 @@ public:
     void sleep(unsigned long milliseconds) override { Sleep(milliseconds); }
 
     void* dpmiMapPhysical(unsigned long address, unsigned long size) override;
+
+    std::string lastErrorText() override;
+
+    // The scan's clock and scheduling (above).  Memory is not locked: a
+    // working set has no equivalent of mlockall.
+    std::uint64_t monotonicNanoseconds() override { return performanceCounterNanoseconds(); }
+    void sleepUntil(std::uint64_t deadline) override { waitUntil(deadline); }
+    int setRealTimePriority(int) override { return setTimeCriticalThread(); }
+    int setThreadCpu(unsigned cpu) override { return setThreadProcessor(cpu); }
 };
+
+// The code that the failed call left for this thread, and the system's
+// message for it.
+std::string WindowsPlatform::lastErrorText() {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SUCCESS)
+        return std::string();
+    char code[32];
+    std::snprintf(code, sizeof code, "error %lu", static_cast<unsigned long>(error));
+    std::string text(code);
+    char* message = 0;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        0, error, 0, reinterpret_cast<char*>(&message), 0, 0);
+    if (length != 0 && message != 0) {
+        std::string said;
+        try {
+            said.assign(message, length);
+        } catch (...) {
+            LocalFree(message);
+            throw;
+        }
+        LocalFree(message);
+        while (!said.empty() && (said.back() == '\r' || said.back() == '\n' || said.back() == ' '))
+            said.pop_back();
+        if (!said.empty())
+            text += ": " + said;
+    }
+    return text;
+}
 
 #if defined(__i386__) && defined(__GNUC__)
 // DPMI 0800h (physical address mapping) through VWIN32's INT 31h dispatch

@@ -42,8 +42,11 @@
 // writes the confirmation: 0x301 the transaction number it received, 0x302
 // the response code, 0x300 = 1, int_status_to_host = 2, and raises its
 // host interrupt (cleared by host_interrupt_clear).  On 2, with a
-// confirmation outstanding, it takes the acknowledgement and clears
-// int_status_from_host after acknowledgeTime ms.
+// confirmation outstanding, it takes the acknowledgement: the confirmation
+// area is its own again, and it clears the echoed transaction number and
+// the response code (0x301, 0x302) at once, so that a PC that reads them
+// after acknowledging finds 0; int_status_from_host follows after
+// acknowledgeTime ms.
 //
 // Time: the PC's writes found in a tick are taken to have happened when the
 // sleep that led to the tick began (the PC writes, then sleeps).  Every

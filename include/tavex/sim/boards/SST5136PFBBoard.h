@@ -52,7 +52,9 @@
 // command's time it writes the status byte 0x8001 (0 on success), then the
 // state: 0xE0 offline, 0xE1 online, or 0xEF failed; a refusal, too, comes
 // after the command's time.  A failed command waits for the PC to write
-// 0xFF; acknowledgeTime ms (10) after it the module writes 0xE0, offline.
+// 0xFF; the module clears the status byte as soon as it takes the 0xFF (a
+// PC that reads the detail after acknowledging finds 0), and
+// acknowledgeTime ms (10) later it writes 0xE0, offline.
 // While it waits, other writes are ignored (and counted); a 0xFF when
 // nothing failed is an unknown command.  A write while a command runs is
 // lost under the answer (and counted).  Codes, with their times in ms:
