@@ -96,6 +96,7 @@ void bindCards(py::module_& m);
 void bindPci(py::module_& m);
 void bindSim(py::module_& sim);
 void bindExtras(py::module_& m);
+void bindScan(py::module_& m);
 void bindPlant(py::module_& m);
 
 }  // namespace TavexPython

@@ -10,6 +10,7 @@ PYBIND11_MODULE(_tavex, m) {
     TavexPython::bindTracks(m);
     TavexPython::bindPci(m);
     TavexPython::bindExtras(m);
+    TavexPython::bindScan(m);
     TavexPython::bindPlant(m);
     py::module_ sim = m.def_submodule("sim", "The simulated PC and its board models.");
     TavexPython::bindSim(sim);

@@ -7,11 +7,15 @@
 #include <pybind11/stl.h>
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <pybind11/chrono.h>
+
 #include "tavex/plant/Plant.h"
+#include "tavex/plant/PlantScan.h"
 
 namespace TavexPython {
 
@@ -82,6 +86,9 @@ PlantObject* open(const std::string& path, const std::string* text, const std::s
 }  // namespace
 
 void bindPlant(py::module_& m) {
+    py::class_<Tavex::PlantScan, Tavex::Scan>(
+        m, "PlantScan", "A scan of every track of a plant, with the plant's safe values.");
+
     py::class_<PlantObject>(m, "Plant", R"(A plant file's cards and named tracks, built.
 
 path: the plant file (TOML).  Every card is built in the order of the file,
@@ -166,6 +173,15 @@ whose path is empty.)")
             py::arg("track"), "A track's safe values, one per point (0 where none is given).")
         .def("set_safe_values", [](PlantObject& p) { p.io().setSafeValues(); },
              "Sets every output track's values to its safe values (update_outputs writes them).")
+        .def(
+            "scan",
+            [](PlantObject& p, const std::optional<std::chrono::nanoseconds>& period) {
+                return period ? new Tavex::PlantScan(p.io(), *period)
+                              : new Tavex::PlantScan(p.io());
+            },
+            py::arg("period") = py::none(), py::keep_alive<0, 1>(),
+            "A scan of every track of the plant, in the order of the file, with their safe "
+            "values; its period is the plant's unless given.")
         .def("close", &PlantObject::close,
              "Deletes the cards and tracks now; refused while Python holds one of them.");
 }
