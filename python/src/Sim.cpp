@@ -117,8 +117,7 @@ library advance its clock instead of waiting.)");
              py::return_value_policy::reference)
         .def("__exit__",
              [](const Machine& m, const py::object&, const py::object&, const py::object&) {
-                 uninstallMachine(m);
-                 return false;
+                 uninstallMachine(m);   // exceptions of the block go on
              })
         .def_property_readonly(
             "installed", [](const Machine& m) { return isInstalled(m); },

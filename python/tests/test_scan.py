@@ -53,7 +53,7 @@ def test_the_logic_runs_each_cycle_and_every_stop_is_safe(machine: sim.Machine, 
     assert seen == [0, 1, 0, 1, 0]          # inputs read before each call
     assert not board.output_on(1, 0) and board.output_on(1, 1)   # the safe values
     figures = scan.statistics
-    assert figures.cycles == 5 and figures.duration.count == 5
+    assert figures.cycles == (5 if how == "stop" else 4)   # a cycle that failed is not counted
     assert machine.now - start >= 50 and scan.safe_state_error == ""
 
 
