@@ -184,6 +184,12 @@ if(TARGET tavex_tool)
         "${_tavex_about}\n.\nThis package holds the command-line tool tavex: it lists the PCI\nfunctions of the PC, reads, writes and watches the points of any board\nthe library serves, describes what each card accepts, and runs a demo\nof a bottling line on a simulated PC."
         DEPENDS "libtavex0 (= ${TAVEX_DEB_VERSION})")
 endif()
+if(TARGET tavex_gateway)
+    tavex_deb_package(gateway tavex-gateway net
+        "Modbus TCP gateway to the I/O points of industrial boards in a PC"
+        "${_tavex_about}\n.\nThis package holds tavex-gateway: it scans the tracks of a plant file\nand serves them as a Modbus TCP server to SCADA systems and HMIs, with\nsafe output values when no client writes and when it stops, and its\nsystemd unit."
+        DEPENDS "libtavex0 (= ${TAVEX_DEB_VERSION})")
+endif()
 # New packages go here (see the top of this file).
 
 # Each package's description is its own (tavex_deb_package); a summary of

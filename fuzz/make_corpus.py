@@ -365,8 +365,36 @@ def direct():
     return seeds
 
 
+def gateway():
+    """Modbus TCP streams for the gateway: the piece size, the track states
+    (none down), then requests of every function it serves, whole or in
+    pieces, two to a stream, and ones it refuses."""
+    def frame(unit, pdu, transaction=1):
+        return struct.pack(">HHH", transaction, 0, len(pdu) + 1) + bytes([unit]) + bytes(pdu)
+
+    def head(piece=64, states=0):
+        return bytes([piece - 1, states])
+
+    seeds = {}
+    seeds["read-coils"] = head() + frame(1, [1, 0, 0, 0, 4])
+    seeds["read-inputs-in-bytes"] = head(1) + frame(1, [2, 0, 0, 0, 5])
+    seeds["read-holding"] = head() + frame(1, [3, 0, 0, 0, 4])
+    seeds["read-input-and-status"] = (head(7) + frame(1, [4, 0, 0, 0, 6]) +
+                                      frame(1, [4, 0, 40, 0, 6], 2))
+    seeds["write-coil"] = head() + frame(2, [5, 0, 3, 0xFF, 0])
+    seeds["write-register"] = head() + frame(1, [6, 0, 1, 0x12, 0x34])
+    seeds["write-coils"] = head(3) + frame(2, [15, 0, 0, 0, 20, 3, 0xFF, 0x0F, 0x0A])
+    seeds["write-registers"] = head() + frame(1, [16, 0, 0, 0, 4, 8, 0, 1, 0, 2, 0, 3, 0, 4])
+    seeds["mask-write"] = head() + frame(1, [22, 0, 2, 0xFF, 0, 0, 0x12])
+    seeds["write-and-read"] = head() + frame(1, [23, 0, 0, 0, 4, 0, 2, 0, 2, 4, 0, 9, 0, 8])
+    seeds["card-down"] = head(64, 7) + frame(1, [3, 0, 0, 0, 2]) + frame(2, [1, 0, 0, 0, 1], 2)
+    seeds["unknown-unit-and-function"] = head() + frame(9, [3, 0, 0, 0, 1]) + frame(1, [0x2B, 14, 1, 0])
+    seeds["too-long"] = head() + struct.pack(">HHH", 1, 0, 254) + bytes(254)
+    return seeds
+
+
 TARGETS = {"ab1784": ab1784, "genius": genius, "profibus": profibus, "pci_scan": pci,
-           "direct_cards": direct}
+           "direct_cards": direct, "gateway": gateway}
 
 
 def main():

@@ -8,7 +8,7 @@
 #
 #   scripts/fuzz.sh [seconds per target] [target ...]
 #
-# The default, 20 seconds for each of the five targets, is the smoke run of
+# The default, 20 seconds for each target, is the smoke run of
 # CI.  A finding is replayed with
 #   build/fuzz/bin/fuzz_<target> build/fuzz/findings/<file>
 # and with TAVEX_FUZZ_TRACE=1 in the environment the run tells what it did.

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that the builds need, skipping those that
 # are already installed, so that a run on a prepared machine costs a second.
 #
-#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [package]
+#   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [package] [gateway]
 #                    [python]   (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
@@ -32,6 +32,9 @@
 #           preset (scripts/fuzz.sh)
 #   latency cyclictest (rt-tests), beside which scripts/scan-bench.sh runs
 #           tavex scan
+#   gateway libmodbus for tavex-gateway (libmodbus-dev), and the Modbus
+#           clients its tests run against it: mbpoll and python3-pymodbus
+#           (with python3-serial-asyncio, which its client module imports)
 #   python  the Python module and its tests: Debian's python3 with its
 #           headers, pybind11, numpy, pytest and mypy (its stubgen and
 #           --strict check of the examples)
@@ -58,9 +61,10 @@ for group in "${groups[@]}"; do
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
         latency) wanted+=(rt-tests) ;;
+        gateway) wanted+=(libmodbus-dev mbpoll python3-pymodbus python3-serial-asyncio) ;;
         python) wanted+=(python3 python3-dev pybind11-dev python3-numpy python3-pytest
                          python3-mypy) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, python)" >&2
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, gateway, python)" >&2
            exit 2 ;;
     esac
 done

@@ -17,6 +17,7 @@ using Tavex::TrackArguments;
 using Tavex::cardSyntax;
 using Tavex::parseCard;
 using Tavex::parseTrack;
+using Tavex::parseCount;
 using Tavex::parseUnsigned;
 using Tavex::parseValue;
 using Tavex::parseValues;

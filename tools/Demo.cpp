@@ -2,17 +2,19 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
-#include <memory>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "CardArguments.h"
+#include "CardFacts.h"
 #include "DemoPlant.h"
+#include "DemoPlantFile.h"
 #include "OpenCard.h"
 #include "TrackView.h"
 #include "tavex/model/IOTrack.h"
+#include "tavex/plant/Plant.h"
 #include "tavex/platform/OSInterface.h"
 
 namespace Tavex {
@@ -25,26 +27,19 @@ const unsigned long fillTime = 600;    // ms the nozzle stays open for one bottl
 const unsigned long faultCycle = 5000; // ms: the field's troubles come round again
 const long fullScale = 0x7FFFFFFF;
 
-typedef DemoTrack Row;
-
-// Every card and its tracks; the CARD strings are those of the README.
-const Row rows[] = {
-    {"eyes, lamps", "ac5:0x300", "0:IIIIIIIIOOOOOOOO", false},
-    {"encoder", "pc7166:0x340", "0:C", false},
-    {"level switches", "ac28:0x100,0xE0,1", "0:IIIIIIII", false},
-    {"tank valves", "ac28:0x100,0xE0,1", "1:OOOOOOOO", false},
-    {"tank level", "ac28:0x100,0xE0,1", "2:AUNNNNNN", true},
-    {"cylinders", "pci72xx:0", "0:IIIIIIIIOOOOOOOOIIIIIIII", false},
-    {"test plug", "lpt:LPT1", "0:OOOOOOOOIIIIIIIII", false},
-    {"rack 2-3", "ktx:0xC8000,,0xFE", "2:IIIIIIIIOOOOOOOO", false},
-    {"rack 4-5", "ktx:0xC8000,,0xFE", "4:OOOOOOOOIIIIIIII", false},
-    {"station 3", "genius:0x3E0,0xD0000", "3:IIIIIIIIOOOOOOOO", false},
-    {"station 9", "genius:0x3E0,0xD0000", "9:AAUU", true},
-    {"slave 3 in", "pfb:/opt/pfb/,0,0", "0x30000:IIIIIIIIIIIIIIII", false},
-    {"slave 3 out", "pfb:/opt/pfb/,0,0", "0x30000:OOOOOOOO", false},
-    {"slave 12", "pfb:/opt/pfb/,0,0", "0xC0000:IIIIIIIIOOOOOOOO", false},
-    {"scans", "dummy", "0:U", false},
+// One track of the demo, as the table shows it.
+struct Row {
+    std::string label;   // its name in the demo plant's file
+    std::string card;    // CARD string, as read and write take it
+    std::string track;   // TRACK string
+    bool percent;        // analog values as a share of full scale
 };
+
+// The tracks the control program uses, by their names in the demo plant's
+// file, in the order of Track.
+const char* const trackNames[] = {"eyes", "encoder", "level-switches", "tank-valves", "tank-level",
+                                  "cylinders", "test-plug", "rack2", "rack4", "station3",
+                                  "station9", "slave3-in", "slave3-out", "slave12", "scans"};
 enum Track {
     Eyes, Encoder, LevelSwitches, TankValves, TankLevel, Cylinders, TestPlug, Rack2, Rack4,
     Station3, Station9, Slave3In, Slave3Out, Slave12, Scans, TrackCount
@@ -56,37 +51,36 @@ enum Filler { Waiting, Filling, Leaving };
 
 class Line {
 public:
-    Line(DemoPlant& plant) : plant_(plant), filler_(Waiting), fillStart_(0), filled_(0),
-                             tankFilling_(false), scan_(0) {
-        std::map<std::string, OpenCard*> byText;
-        for (const Row& row : rows) {
-            OpenCard*& card = byText[row.card];
-            if (!card) {
-                cards_.emplace_back(new OpenCard(parseCard(row.card), &plant));
-                card = cards_.back().get();
-            }
-            const TrackArguments where = parseTrack(row.track);
-            tracks_.emplace_back(new IOTrack(card->card(), where.start, where.letters.c_str()));
+    // Every card and track of the demo plant's file, as PlantIO builds them.
+    Line(DemoPlant& plant)
+        : plant_(plant), file_(Plant::parse(demoPlantFile(), demoPlantFileName())),
+          io_(file_, openOptions(&plant)), filler_(Waiting), fillStart_(0), filled_(0),
+          tankFilling_(false), scan_(0) {
+        for (const char* name : trackNames) {
+            const PlantTrack* track = file_.findTrack(name);
+            if (!track)
+                throw std::logic_error(std::string("demo plant file: no track ") + name);
+            const CardArguments& card = file_.findCard(track->card)->arguments;
+            const bool analog = track->arguments.letters.find_first_of("AU") != std::string::npos;
+            rows_.push_back(Row{track->name, card.text, track->text,
+                                analog && cardFacts(card.kind).analogInput.fullScale});
+            tracks_.push_back(&io_.track(name));
             worst_.push_back(0);
         }
         start_ = plant.machine().now();
     }
 
     // Tracks first, then their cards; a card that fails to go is reported.
-    void close() {
-        tracks_.clear();
-        for (std::unique_ptr<OpenCard>& card : cards_)
-            card->close();
-    }
+    void close() { io_.close(); }
 
     unsigned long time() const { return plant_.machine().now() - start_; }
 
     void scan() {
         field();
-        for (std::unique_ptr<IOTrack>& track : tracks_)
+        for (IOTrack* track : tracks_)
             track->updateInputs();
         control();
-        for (std::unique_ptr<IOTrack>& track : tracks_)
+        for (IOTrack* track : tracks_)
             track->updateOutputs();
         for (std::size_t i = 0; i < tracks_.size(); ++i)
             if (tracks_[i]->trackState() != 0)
@@ -94,18 +88,34 @@ public:
         ++scan_;
     }
 
+    // One line per track where the terminal is wide enough, else two: the
+    // track, its state and values, then its CARD and TRACK strings below.
     std::vector<std::string> table(const Screen& screen, unsigned seconds) const {
         char title[160];
         std::snprintf(title, sizeof title,
                       "Tavex demo: a bottling line on a simulated PC     t = %lu.%03lu s of %u s",
                       time() / 1000, time() % 1000, seconds);
         std::vector<std::string> lines{title, process(), ""};
-        lines.push_back(pad("track", 15) + pad("CARD", 22) + pad("TRACK", 28) +
-                        pad("state", 24) + "values");
+        std::size_t widest = 0;
         for (std::size_t i = 0; i < tracks_.size(); ++i)
-            lines.push_back(pad(rows[i].label, 15) + pad(rows[i].card, 22) +
-                            pad(rows[i].track, 28) + screen.state(tracks_[i]->trackState(), 22) +
-                            "  " + compactValues(*tracks_[i], rows[i].percent));
+            widest = std::max(widest, compactValues(*tracks_[i], rows_[i].percent).size());
+        const bool wide = 15 + 22 + 28 + 22 + 2 + widest <= screen.columns();
+        if (wide)
+            lines.push_back(pad("track", 15) + pad("CARD", 22) + pad("TRACK", 28) +
+                            pad("state", 24) + "values");
+        else
+            lines.push_back(pad("track", 15) + pad("state", 24) + "values");
+        for (std::size_t i = 0; i < tracks_.size(); ++i) {
+            const std::string state = screen.state(tracks_[i]->trackState(), 22) + "  " +
+                                      compactValues(*tracks_[i], rows_[i].percent);
+            if (wide) {
+                lines.push_back(pad(rows_[i].label, 15) + pad(rows_[i].card, 22) +
+                                pad(rows_[i].track, 28) + state);
+            } else {
+                lines.push_back(pad(rows_[i].label, 15) + state);
+                lines.push_back("    " + pad(rows_[i].card, 22) + rows_[i].track);
+            }
+        }
         lines.push_back("");
         lines.push_back("state 2: card or network down; state 3: station, slave or module not "
                         "answering");
@@ -116,7 +126,7 @@ public:
         std::ostringstream line;
         line << "t=" << time() / 1000 << '.' << pad3(time() % 1000) << "s  " << process();
         for (std::size_t i = 0; i < tracks_.size(); ++i) {
-            line << " | " << rows[i].label << ' ' << compactValues(*tracks_[i], rows[i].percent);
+            line << " | " << rows_[i].label << ' ' << compactValues(*tracks_[i], rows_[i].percent);
             if (tracks_[i]->trackState() != 0)
                 line << " [" << stateText(tracks_[i]->trackState()) << ']';
         }
@@ -131,7 +141,7 @@ public:
         std::string states;
         for (std::size_t i = 0; i < tracks_.size(); ++i)
             if (worst_[i] != 0)
-                states += std::string(states.empty() ? "" : ", ") + rows[i].label + " " +
+                states += std::string(states.empty() ? "" : ", ") + rows_[i].label + " " +
                           std::to_string(worst_[i]);
         text << "; track states seen: " << (states.empty() ? "all 0" : states);
         return text.str();
@@ -230,8 +240,10 @@ private:
     }
 
     DemoPlant& plant_;
-    std::vector<std::unique_ptr<OpenCard> > cards_;
-    std::vector<std::unique_ptr<IOTrack> > tracks_;
+    Plant file_;
+    PlantIO io_;
+    std::vector<Row> rows_;
+    std::vector<IOTrack*> tracks_;   // io_'s, in the order of Track
     std::vector<long> worst_;   // per track, the last state other than 0 it reported
     unsigned long start_;
     Filler filler_;
@@ -243,15 +255,10 @@ private:
 
 }  // namespace
 
-const DemoTrack* demoTracks(std::size_t& count) {
-    count = TrackCount;
-    return rows;
-}
-
 void runDemo(std::ostream& out, const Environment& environment, DemoPlant& plant,
-             unsigned seconds) {
+             unsigned seconds, bool colour) {
     Line line(plant);
-    Screen screen(out, environment.terminal);
+    Screen screen(out, environment.terminal, colour, environment.columns);
     const unsigned scans = seconds * 1000 / scanTime;
     if (!screen.terminal())
         out << "tavex demo: " << scans << " scans of " << scanTime
@@ -267,6 +274,8 @@ void runDemo(std::ostream& out, const Environment& environment, DemoPlant& plant
             screen.frame(line.table(screen, seconds));
         else
             out << line.logLine() << '\n';
+        if (!out)
+            break;   // the caller reports it
     }
     out << line.summary() << '\n';
     out.flush();

@@ -13,6 +13,7 @@
 #include "CardArguments.h"
 #include "Demo.h"
 #include "DemoPlant.h"
+#include "DemoPlantFile.h"
 #include "OpenCard.h"
 #include "tavex/model/IOTrack.h"
 #include "tavex/plant/Plant.h"
@@ -87,11 +88,6 @@ private:
     Sim::Machine& machine_;
 };
 
-bool hasOutputs(const IOTrack& track) {
-    return track.hasPointOfType(IOTrack::DigitalOutput) ||
-           track.hasPointOfType(IOTrack::AnalogOutput);
-}
-
 std::string microseconds(std::uint64_t ns) {
     char text[32];
     std::snprintf(text, sizeof text, "%llu.%03llu", static_cast<unsigned long long>(ns / 1000),
@@ -163,15 +159,6 @@ CLI::App* addScanCommand(CLI::App& app, ScanArguments& a) {
         "scan", "run a plant's tracks in a periodic scan with an empty logic and print its "
                 "figures (wake-up latency, scan duration, overruns): a latency test of the I/O "
                 "path");
-    scan->add_option("--plant", a.plant,
-                     "the plant file whose tracks to run, with its period and safe values")
-        ->type_name("FILE");
-    scan->add_flag("--sim", a.sim,
-                   "on the demo plant, a simulated PC (its boards in-process, woken by this "
-                   "PC's clock); without --plant, the demo's own tracks");
-    scan->add_flag("--yes", a.yes,
-                   "with --plant on this PC's boards: let the scan drive their outputs (it "
-                   "holds them at their safe values)");
     scan->add_option("--period", a.period,
                      "the scan's period (default: the plant file's, else 1ms)")
         ->type_name("TIME");
@@ -184,8 +171,6 @@ CLI::App* addScanCommand(CLI::App& app, ScanArguments& a) {
     scan->add_flag("--lock-memory", a.lockMemory, "lock the process's memory (mlockall)");
     scan->add_flag("--best-effort", a.bestEffort,
                    "where a real-time request is refused, warn and run without it");
-    scan->add_flag("--json", a.json,
-                   "print one JSON object, times in nanoseconds, of a shape that stays");
     scan->footer(scanExitCodes);
     return scan;
 }
@@ -269,9 +254,12 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
     realTime.lockMemory = a.lockMemory;
     realTime.bestEffort = a.bestEffort;
     std::uint64_t period = a.period.empty() ? 0 : parsePeriod(a.period);
-    const std::unique_ptr<Plant> plantFile(a.plant.empty() ? 0 : new Plant(Plant::load(a.plant)));
+    // --sim alone runs the demo plant's own file.
+    const std::unique_ptr<Plant> plantFile(
+        a.plant.empty() ? new Plant(Plant::parse(demoPlantFile(), demoPlantFileName()))
+                        : new Plant(Plant::load(a.plant)));
     if (period == 0)
-        period = plantFile ? static_cast<std::uint64_t>(plantFile->period()) * 1000u : 1000000u;
+        period = a.plant.empty() ? 1000000u : static_cast<std::uint64_t>(plantFile->period()) * 1000u;
 
     // The clock from before the demo plant: this PC's, unless a simulated
     // one is already in place.
@@ -289,7 +277,7 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
 
     Measured m;
     std::size_t count = 0;
-    if (plantFile) {
+    {
         PlantIO io(*plantFile, openOptions(demo));
         count = io.trackCount();
         {
@@ -299,42 +287,12 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
             m = measure(scan, io.settleTime(), machine.get(), pacer, realTime, seconds, err);
         }
         io.close();
-    } else {
-        std::vector<std::unique_ptr<OpenCard> > cards;
-        std::vector<std::unique_ptr<IOTrack> > tracks;
-        std::map<std::string, OpenCard*> byText;
-        unsigned long settle = 0;
-        const DemoTrack* rows = demoTracks(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            OpenCard*& card = byText[rows[i].card];
-            if (!card) {
-                cards.emplace_back(new OpenCard(parseCard(rows[i].card), demo));
-                card = cards.back().get();
-                if (card->settleTime() > settle)
-                    settle = card->settleTime();
-            }
-            const TrackArguments where = parseTrack(rows[i].track);
-            tracks.emplace_back(new IOTrack(card->card(), where.start, where.letters.c_str()));
-        }
-        {
-            Scan scan(periodTime);
-            for (std::unique_ptr<IOTrack>& track : tracks) {
-                if (hasOutputs(*track))
-                    scan.add(*track, std::vector<long>(track->numberOfPoints(), 0));
-                else
-                    scan.add(*track);
-            }
-            m = measure(scan, settle, machine.get(), pacer, realTime, seconds, err);
-        }
-        tracks.clear();
-        for (std::unique_ptr<OpenCard>& card : cards)
-            card->close();
     }
 
     const Scan::Statistics& figures = m.figures;
     const bool byTime = std::string(m.stoppedBy) == "time";
     if (a.json) {
-        out << "{\"plant\":" << (plantFile ? jsonString(a.plant) : std::string("null"))
+        out << "{\"plant\":" << (a.plant.empty() ? std::string("null") : jsonString(a.plant))
             << ",\"sim\":" << (a.sim ? "true" : "false") << ",\"period_ns\":" << period
             << ",\"seconds\":" << seconds << ",\"tracks\":" << count << ",\"clock\":\""
             << (realClock ? "real" : "virtual") << "\",\"stopped_by\":\"" << m.stoppedBy
@@ -346,9 +304,9 @@ int scanCommand(const ScanArguments& a, std::ostream& out, std::ostream& err,
         jsonFigures(out, "duration_ns", figures.duration);
         out << "}\n";
     } else {
-        const std::string what = plantFile ? " tracks of " + a.plant : " tracks of the demo plant";
+        const std::string what = a.plant.empty() ? " tracks of the demo plant" : " tracks of " + a.plant;
         const std::string where =
-            a.sim ? plantFile ? " on the demo plant (simulated PC, " : " (simulated PC, "
+            a.sim ? !a.plant.empty() ? " on the demo plant (simulated PC, " : " (simulated PC, "
                   : " (this PC's boards, ";
         out << "tavex scan: " << count << what << where << (realClock ? "real" : "virtual")
             << " time), period " << periodText(period) << ", " << seconds << " s"

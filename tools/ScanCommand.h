@@ -5,7 +5,7 @@
 // --plant FILE runs the tracks of a plant file with its period and safe
 // values, on this PC's boards (with --yes: the outputs are driven, held at
 // their safe values) or with --sim on the demo plant.  --sim alone runs the
-// demo's own tracks, its outputs held at 0.
+// demo plant file's tracks, with its safe values.
 //
 // On --sim the I/O is simulated, in-process,
 // but its wake-ups are real: once the cards have started (on the plant's
@@ -34,7 +34,7 @@ namespace Tool {
 
 struct ScanArguments {
     ScanArguments();
-    std::string plant;      // the plant file; empty: the demo's tracks (--sim)
+    std::string plant;      // the plant file; empty: the demo plant file (--sim)
     bool sim;
     bool yes;               // consent to drive real outputs
     std::string period;     // "1ms", "250us", ...; empty: the plant's, else 1 ms

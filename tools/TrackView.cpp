@@ -4,13 +4,19 @@
 #include <cstdio>
 #include <sstream>
 
+#include "CardFacts.h"
+
 namespace Tavex {
 namespace Tool {
 
 namespace {
 
+// Not 0 or 1, and no multiple of 0x10000: no digital or analog read gives it.
+const long notRead = 0x5A5A5A5AL;
+
 bool isDigitalLetter(char letter) { return letter == 'I' || letter == 'O' || letter == 'N'; }
 bool isAnalogLetter(char letter) { return letter == 'A' || letter == 'U'; }
+bool isOutputLetter(char letter) { return letter == 'O' || letter == 'U'; }
 
 bool isDigital(const IOTrack& track) {
     for (unsigned i = 0; i < track.numberOfPoints(); ++i)
@@ -23,6 +29,20 @@ std::string percentOf(long value) {
     char text[16];
     std::snprintf(text, sizeof text, "%+.0f%%", value / 2147483648.0 * 100.0);
     return text;
+}
+
+// Whether point i is shown in per cent of full scale too.
+bool showsPercent(const Reading& reading, const ViewOptions& view, unsigned i) {
+    return !view.raw && view.facts && reading.known[i] &&
+           encodingOf(*view.facts, reading.letters[i]).fullScale;
+}
+
+std::string valueText(const Reading& reading, unsigned i) {
+    return reading.known[i] ? std::to_string(reading.values[i]) : std::string("-");
+}
+
+std::string padLeft(const std::string& text, std::size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
 const char* const colourDown = "\x1b[1;37;41m";       // state 2: white on red
@@ -48,11 +68,84 @@ std::string stateText(long state) {
     return "state " + std::to_string(state) + " (" + stateLabel(state) + ")";
 }
 
-std::string valueList(const IOTrack& track) {
-    std::string text;
+void markOutputs(IOTrack& track) {
     for (unsigned i = 0; i < track.numberOfPoints(); ++i)
-        text += (i ? "," : "") + std::to_string(track[i]);
+        if (isOutputLetter(static_cast<char>(track.pointType(i))))
+            track[i] = notRead;
+}
+
+bool Reading::anyUnknown() const {
+    return std::find(known.begin(), known.end(), false) != known.end();
+}
+
+Reading readingOf(const IOTrack& track) {
+    Reading reading;
+    reading.state = track.trackState();
+    for (unsigned i = 0; i < track.numberOfPoints(); ++i) {
+        const char letter = static_cast<char>(track.pointType(i));
+        reading.letters += letter;
+        reading.values.push_back(track[i]);
+        reading.known.push_back(!(isOutputLetter(letter) && track[i] == notRead));
+    }
+    return reading;
+}
+
+std::string valueList(const Reading& reading) {
+    std::string text;
+    for (unsigned i = 0; i < reading.values.size(); ++i)
+        text += (i ? "," : "") + valueText(reading, i);
     return text;
+}
+
+std::string percentList(const Reading& reading, const ViewOptions& view) {
+    std::string text;
+    bool any = false;
+    for (unsigned i = 0; i < reading.values.size(); ++i) {
+        const bool shown = showsPercent(reading, view, i);
+        any = any || shown;
+        text += (i ? "," : "") + (shown ? percentText(reading.values[i]) : std::string("-"));
+    }
+    return any ? text : std::string();
+}
+
+std::vector<std::string> pointRows(const Reading& reading, const ViewOptions& view) {
+    const unsigned n = static_cast<unsigned>(reading.values.size());
+    std::size_t width = 1, percentWidth = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        width = std::max(width, valueText(reading, i).size());
+        if (showsPercent(reading, view, i))
+            percentWidth = std::max(percentWidth, percentText(reading.values[i]).size());
+    }
+    // "  " + label of 8 + cells of "L value percent" two blanks apart.
+    const std::size_t cell = 2 + width + (percentWidth ? 1 + percentWidth : 0);
+    unsigned perRow = 8;
+    while (perRow > 1 && 10 + perRow * cell + (perRow - 1) * 2 > view.columns)
+        perRow /= 2;
+
+    std::vector<std::string> rows;
+    for (unsigned first = 0; first < n; first += perRow) {
+        const unsigned last = std::min(first + perRow, n) - 1;
+        std::ostringstream row;
+        const std::string range =
+            std::to_string(first) + (last > first ? "-" + std::to_string(last) : "");
+        row << "  " << range << std::string(range.size() < 8 ? 8 - range.size() : 1, ' ');
+        for (unsigned i = first; i <= last; ++i) {
+            row << (i > first ? "  " : "") << reading.letters[i] << ' '
+                << padLeft(valueText(reading, i), width);
+            if (percentWidth)
+                row << ' '
+                    << padLeft(showsPercent(reading, view, i) ? percentText(reading.values[i]) : "",
+                               percentWidth);
+        }
+        std::string text = row.str();
+        text.erase(text.find_last_not_of(' ') + 1);
+        rows.push_back(text);
+    }
+    return rows;
+}
+
+std::string notReadBackNote(const Reading& reading) {
+    return reading.anyUnknown() ? "-: an output that this board does not read back" : "";
 }
 
 std::string compactValues(const IOTrack& track, bool percent) {
@@ -78,37 +171,38 @@ std::string compactValues(const IOTrack& track, bool percent) {
     return text;
 }
 
-std::vector<std::string> pointRows(const IOTrack& track) {
-    std::size_t width = 1;
-    for (unsigned i = 0; i < track.numberOfPoints(); ++i)
-        width = std::max(width, std::to_string(track[i]).size());
-    std::vector<std::string> rows;
-    for (unsigned first = 0; first < track.numberOfPoints(); first += 8) {
-        const unsigned last = std::min(first + 8, track.numberOfPoints()) - 1;
-        std::ostringstream row;
-        const std::string range =
-            std::to_string(first) + (last > first ? "-" + std::to_string(last) : "");
-        row << "  " << range << std::string(range.size() < 8 ? 8 - range.size() : 1, ' ');
-        for (unsigned i = first; i <= last; ++i) {
-            const std::string value = std::to_string(track[i]);
-            row << (i > first ? "  " : "") << static_cast<char>(track.pointType(i)) << ' '
-                << std::string(width - value.size(), ' ') << value;
+std::size_t visibleLength(const std::string& line) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\x1b' && i + 1 < line.size() && line[i + 1] == '[') {
+            i += 2;
+            while (i < line.size() && !(line[i] >= '@' && line[i] <= '~'))
+                ++i;
+            continue;
         }
-        rows.push_back(row.str());
+        // A UTF-8 continuation byte adds no character.
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80)
+            ++length;
     }
-    return rows;
+    return length;
 }
 
-Screen::Screen(std::ostream& out, bool terminal) : out_(out), terminal_(terminal), lastLines_(0) {}
+Screen::Screen(std::ostream& out, bool terminal, bool colour, unsigned columns)
+    : out_(out), terminal_(terminal), colour_(colour), columns_(columns ? columns : 80),
+      lastLines_(0) {}
 
 void Screen::frame(const std::vector<std::string>& lines) {
     if (terminal_ && lastLines_ > 0)
         out_ << "\x1b[" << lastLines_ << 'A';   // back to the first line of the last frame
-    for (const std::string& line : lines)
+    std::size_t shown = 0;
+    for (const std::string& line : lines) {
         out_ << (terminal_ ? "\r\x1b[2K" : "") << line << '\n';
+        // A line wider than the terminal takes more than one of its lines.
+        shown += std::max<std::size_t>(1, (visibleLength(line) + columns_ - 1) / columns_);
+    }
     if (terminal_)
         out_ << "\x1b[J";   // whatever the last frame had below this one
-    lastLines_ = lines.size();
+    lastLines_ = shown;
     out_.flush();
 }
 
@@ -116,7 +210,7 @@ std::string Screen::state(long state, std::size_t width) const {
     std::string text = std::to_string(state) + " " + stateLabel(state);
     if (text.size() < width)
         text += std::string(width - text.size(), ' ');
-    if (!terminal_ || (state != 2 && state != 3))
+    if (!colour_ || (state != 2 && state != 3))
         return text;
     return (state == 2 ? colourDown : colourMissing) + text + colourOff;
 }

@@ -61,6 +61,17 @@ std::vector<std::string> split(const std::string& text, char separator) {
     }
 }
 
+// A port or an address: as parseUnsigned, and a word when it was decimal.
+std::uint32_t location(const std::string& text, std::uint32_t max, const std::string& what,
+                       CardArguments& card) {
+    const std::uint32_t value = parseUnsigned(text, max, what);
+    const bool hexadecimal = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (!hexadecimal && value >= 10)
+        card.warnings.push_back(what + " " + quoted(text) + " is decimal: " + hex(value) +
+                                " (write 0x" + text + " for hexadecimal)");
+    return value;
+}
+
 void expectArguments(const std::string& kind, const std::vector<std::string>& parts,
                      std::size_t count, const std::string& form) {
     if (parts.size() != count)
@@ -71,10 +82,24 @@ void expectArguments(const std::string& kind, const std::vector<std::string>& pa
 
 std::uint32_t parseUnsigned(const std::string& text, std::uint32_t max, const std::string& what) {
     std::uint64_t value;
-    if (!magnitude(text, max32, value))
+    // A minus sign before a number is a number out of range, not junk.
+    const bool negative = text.size() > 1 && text[0] == '-' && magnitude(text.substr(1), max32, value);
+    if (!negative && !magnitude(text, max32, value))
         throw CardStringError(what + " " + quoted(text) + " is not a number (decimal or 0x hex)");
-    if (value > max)
+    if (negative || value > max)
         throw CardStringError(what + " " + quoted(text) + " is out of range (0 to " + hex(max) + ")");
+    return static_cast<std::uint32_t>(value);
+}
+
+std::uint32_t parseCount(const std::string& text, std::uint32_t min, std::uint32_t max,
+                         const std::string& what) {
+    const std::string range = " (" + std::to_string(min) + " to " + std::to_string(max) + ")";
+    std::uint64_t value;
+    const bool negative = text.size() > 1 && text[0] == '-' && magnitude(text.substr(1), max32, value);
+    if (!negative && !magnitude(text, max32, value))
+        throw CardStringError(what + " " + quoted(text) + " is not a whole number" + range);
+    if (negative || value < min || value > max)
+        throw CardStringError(what + " " + quoted(text) + " is out of range" + range);
     return static_cast<std::uint32_t>(value);
 }
 
@@ -118,7 +143,7 @@ CardArguments parseCard(const std::string& text) {
     } else if (kind == "ac5" || kind == "pc7166") {
         result.kind = kind == "ac5" ? CardArguments::AC5 : CardArguments::PC7166;
         expectArguments(kind, parts, 1, "one argument: " + kind + ":PORT");
-        result.port = parseUnsigned(parts[0], max32, "base port");
+        result.port = location(parts[0], max32, "base port", result);
     } else if (kind == "pci72xx") {
         result.kind = CardArguments::PCI72xx;
         if (hasArguments) {
@@ -132,7 +157,7 @@ CardArguments parseCard(const std::string& text) {
             expectArguments(kind, parts, 1, "at most one argument: lpt:NAME or lpt:PORT");
             if (!parts[0].empty() && parts[0][0] >= '0' && parts[0][0] <= '9') {
                 result.byName = false;
-                result.port = parseUnsigned(parts[0], max16, "base port");
+                result.port = location(parts[0], max16, "base port", result);
             } else {
                 if (parts[0].empty())
                     throw CardStringError("card lpt: the port name is empty");
@@ -142,8 +167,8 @@ CardArguments parseCard(const std::string& text) {
     } else if (kind == "ac28") {
         result.kind = CardArguments::AC28;
         expectArguments(kind, parts, 3, "three arguments: ac28:PORT,RESETPORT,LEVEL");
-        result.port = parseUnsigned(parts[0], max32, "base port");
-        result.resetPort = parseUnsigned(parts[1], max32, "reset port");
+        result.port = location(parts[0], max32, "base port", result);
+        result.resetPort = location(parts[1], max32, "reset port", result);
         if (parts[2] != "0" && parts[2] != "1")
             throw CardStringError("reset level " + quoted(parts[2]) + " is neither 0 nor 1");
         result.resetLevel = parts[2] == "1";
@@ -151,7 +176,7 @@ CardArguments parseCard(const std::string& text) {
         result.kind = CardArguments::KTx;
         if (parts.size() < 3)
             throw CardStringError("card ktx takes three arguments: ktx:ADDRESS,PATH,SPEED");
-        result.address = parseUnsigned(parts.front(), max32, "base memory address");
+        result.address = location(parts.front(), max32, "base memory address", result);
         result.code = parseUnsigned(parts.back(), max32, "link speed");
         const std::string::size_type first = arguments.find(',');
         const std::string::size_type last = arguments.rfind(',');
@@ -159,8 +184,8 @@ CardArguments parseCard(const std::string& text) {
     } else if (kind == "genius") {
         result.kind = CardArguments::Genius;
         expectArguments(kind, parts, 2, "two arguments: genius:PORT,ADDRESS");
-        result.port = parseUnsigned(parts[0], max32, "base port");
-        result.address = parseUnsigned(parts[1], max32, "memory address");
+        result.port = location(parts[0], max32, "base port", result);
+        result.address = location(parts[1], max32, "memory address", result);
     } else if (kind == "pfb") {
         result.kind = CardArguments::PFB;
         if (parts.size() < 3)
@@ -195,6 +220,16 @@ TrackArguments parseTrack(const std::string& text) {
     TrackArguments result;
     result.start = parseUnsigned(text.substr(0, colon), max32, "starting point");
     result.letters = text.substr(colon + 1);
+    const char* const letters = "IOAUCRN";
+    const std::string::size_type bad = result.letters.find_first_not_of(letters);
+    if (bad != std::string::npos) {
+        const char letter = result.letters[bad];
+        const bool lower = letter >= 'a' && letter <= 'z' &&
+                           std::string(letters).find(static_cast<char>(letter - 'a' + 'A')) != std::string::npos;
+        throw CardStringError("point " + std::to_string(bad) + " of track " + quoted(text) + " is " +
+                              quoted(std::string(1, letter)) + ", none of I O A U C R N" +
+                              (lower ? " (the letters are capitals)" : ""));
+    }
     return result;
 }
 

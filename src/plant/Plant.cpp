@@ -26,7 +26,6 @@ const unsigned long defaultPeriod = 100000;          // us
 const long long longestPeriod = 3600LL * 1000000;    // us
 const long long smallestValue = -2147483647LL - 1;
 const long long largestValue = 2147483647LL;
-const char pointLetters[] = "IOAUCRN";
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
@@ -265,11 +264,6 @@ PlantTrack readTrack(const std::string& file, const Entry& entry,
     const std::string& letters = track.arguments.letters;
     if (letters.empty())
         failAt(file, text->source(), "track " + quoted(track.text) + " has no points");
-    const std::size_t bad = letters.find_first_not_of(pointLetters);
-    if (bad != std::string::npos)
-        failAt(file, text->source(),
-               "point " + std::to_string(bad) + " of track " + quoted(track.text) + " is " +
-                   quoted(letters.substr(bad, 1)) + ", none of I O A U C R N");
     track.safe.assign(letters.size(), 0);
 
     if (const toml::node* points = table.get("points"))

@@ -85,7 +85,7 @@ TEST(ToolCardSyntax, MistakesSayWhatWasWrong) {
     } cases[] = {
         {"ac5:0x300x", "base port '0x300x' is not a number (decimal or 0x hex)"},
         {"ac5: 0x300", "base port ' 0x300' is not a number (decimal or 0x hex)"},
-        {"ac5:-768", "base port '-768' is not a number (decimal or 0x hex)"},
+        {"ac5:-768", "base port '-768' is out of range (0 to 0xFFFFFFFF)"},
         {"ac5:0x", "base port '0x' is not a number (decimal or 0x hex)"},
         {"ac5:", "base port '' is not a number (decimal or 0x hex)"},
         {"ac5:0x100000000", "base port '0x100000000' is out of range (0 to 0xFFFFFFFF)"},
@@ -111,11 +111,17 @@ TEST(ToolCardSyntax, MistakesSayWhatWasWrong) {
 TEST(ToolTrackAndValues, StartLettersAndValueLists) {
     EXPECT_EQ(0x30000u, parseTrack("0x30000:IIIIIIII").start);
     EXPECT_EQ("IIIIIIII", parseTrack("0x30000:IIIIIIII").letters);
-    EXPECT_EQ("O:I", parseTrack("4:O:I").letters);   // the library judges the letters
+    EXPECT_EQ("CRNAU", parseTrack("0:CRNAU").letters);   // the card judges whether it takes them
     EXPECT_EQ("", parseTrack("4:").letters);
+    EXPECT_EQ("point 0 of track '0:iiiiiiii' is 'i', none of I O A U C R N (the letters are capitals)",
+              usageError([] { parseTrack("0:iiiiiiii"); }));
+    EXPECT_EQ("point 1 of track '4:O:Ix' is ':', none of I O A U C R N",
+              usageError([] { parseTrack("4:O:Ix"); }));
+    EXPECT_EQ("point 2 of track '0:IIxI' is 'x', none of I O A U C R N",
+              usageError([] { parseTrack("0:IIxI"); }));
     EXPECT_EQ("track 'IIII' has no ':' (TRACK is START:LETTERS)",
               usageError([] { parseTrack("IIII"); }));
-    EXPECT_EQ("starting point '-1' is not a number (decimal or 0x hex)",
+    EXPECT_EQ("starting point '-1' is out of range (0 to 0xFFFFFFFF)",
               usageError([] { parseTrack("-1:I"); }));
 
     EXPECT_EQ((std::vector<long>{1, 0, -5, 255, -2147483647L - 1, 2147483647L}),
@@ -145,7 +151,9 @@ TEST(ToolExitCodes, UsageErrorsExitTwoWithTheReason) {
         const char* error;   // the first line on the error stream
     } cases[] = {
         {{}, "tavex: A subcommand is required"},
-        {{"frobnicate"}, "tavex: unknown subcommand 'frobnicate' (pci, read, write, watch, demo, scan)"},
+        {{"frobnicate"}, "tavex: unknown subcommand 'frobnicate' (pci, read, write, watch, info, demo, scan)"},
+        {{"--sim", "--color", "never", "frobnicate"},
+         "tavex: unknown subcommand 'frobnicate' (pci, read, write, watch, info, demo, scan)"},
         {{"read"}, "tavex: CARD is required"},
         {{"read", "ac5:0x300"}, "tavex: TRACK is required"},
         {{"read", "ac5:0x300", "0:IIIIIIII", "1"}, "tavex: The following argument was not expected: 1"},
@@ -162,19 +170,30 @@ TEST(ToolExitCodes, UsageErrorsExitTwoWithTheReason) {
         {{"watch", "ac5:0x300", "0:IIIIIIII", "--rate", "1e3"},
          "tavex: rate '1e3' is not a number of scans per second from 0.001 to 1000"},
         {{"watch", "ac5:0x300", "0:IIIIIIII", "--count", "-1"},
-         "tavex: count '-1' is not a number (decimal or 0x hex)"},
-        {{"demo", "--seconds", "0"}, "tavex: seconds must be 1 or more"},
-        {{"demo", "--seconds", "3s"}, "tavex: seconds '3s' is not a number (decimal or 0x hex)"},
+         "tavex: count '-1' is out of range (0 to 4294967295)"},
+        {{"demo", "--seconds", "0"}, "tavex: seconds '0' is out of range (1 to 86400)"},
+        {{"demo", "--seconds", "-1"}, "tavex: seconds '-1' is out of range (1 to 86400)"},
+        {{"demo", "--seconds", "3s"}, "tavex: seconds '3s' is not a whole number (1 to 86400)"},
+        {{"--color", "sometimes", "pci"}, "tavex: --color: sometimes not in {auto,always,never}"},
+        {{"pci", "-m"}, "tavex: -m alone is not served; -mm gives the machine-readable form"},
+        {{"pci", "-s", "0g"}, "tavex: '0g' is not [[[domain]:]bus:][dev][.func] (hex numbers)"},
+        {{"pci", "-s", "00:20"}, "tavex: '00:20' is not [[[domain]:]bus:][dev][.func]: 20 is above 1f"},
+        {{"pci", "-d", "8086"}, "tavex: '8086' is not [vendor]:[device][:class] (hex numbers)"},
+        {{"info", "ac6"}, "tavex: unknown card 'ac6'; CARD is one of:"},
+        {{"read", "ac5:0x300", "0:iiiiiiii"},
+         "tavex: point 0 of track '0:iiiiiiii' is 'i', none of I O A U C R N (the letters are "
+         "capitals)"},
+        {{"write", "ac5:0x300", "1:OOOOOOOO", "1,0", "0"},
+         "tavex: VALUES is one list separated by commas (1,0,0,1) or POINT=VALUE pairs (3=1 5=0)"},
+        {{"write", "ac5:0x300", "1:OOOOOOOO", "1,0", "3=1"},
+         "tavex: '1,0' is no POINT=VALUE pair; give all values as pairs or one list"},
         {{"pci", "-x"}, "tavex: The following argument was not expected: -x"},
     };
     for (const auto& c : cases) {
         const ToolRun run = runTool(c.arguments);
-        std::string words;
-        for (const std::string& a : c.arguments)
-            words += " " + a;
-        EXPECT_EQ(Tavex::Tool::ExitUsage, run.code) << words;
-        EXPECT_EQ(c.error, linesOf(run.err).at(0)) << words;
-        EXPECT_EQ("", run.out) << words;
+        EXPECT_EQ(Tavex::Tool::ExitUsage, run.code) << words(c.arguments);
+        EXPECT_EQ(c.error, firstLine(run.err)) << words(c.arguments);
+        EXPECT_EQ("", run.out) << words(c.arguments);
     }
 }
 
@@ -191,7 +210,9 @@ TEST(ToolExitCodes, HelpAndVersionExitZeroAndNameTheExitCodes) {
     EXPECT_EQ(0, readHelp.code);
     EXPECT_NE(std::string::npos, readHelp.out.find("--sim"));
 
-    const ToolRun version = runTool({"--version"});
-    EXPECT_EQ(0, version.code);
-    EXPECT_EQ(0u, version.out.find("tavex "));
+    for (const char* flag : {"--version", "-V"}) {
+        const ToolRun version = runTool({flag});
+        EXPECT_EQ(0, version.code) << flag;
+        EXPECT_EQ(0u, version.out.find("tavex ")) << flag;
+    }
 }

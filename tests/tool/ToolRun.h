@@ -4,6 +4,8 @@
 #ifndef TAVEX_TESTS_TOOL_TOOLRUN_H
 #define TAVEX_TESTS_TOOL_TOOLRUN_H
 
+#include <chrono>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,8 +20,12 @@ struct ToolRun {
 };
 
 // plant: the demo plant that --sim and demo use, or null for a fresh one.
+// columns: the width of the terminal, or of what stands for it.
+// adjust: changes to the environment (NO_COLOR, ...) before the run.
 inline ToolRun runTool(const std::vector<std::string>& arguments,
-                       Tavex::Tool::DemoPlant* plant = 0, bool terminal = false) {
+                       Tavex::Tool::DemoPlant* plant = 0, bool terminal = false,
+                       unsigned columns = 80,
+                       const std::function<void(Tavex::Tool::Environment&)>& adjust = nullptr) {
     std::vector<std::string> words(1, "tavex");
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -32,6 +38,15 @@ inline ToolRun runTool(const std::vector<std::string>& arguments,
     environment.terminal = terminal;
     environment.plant = plant;
     environment.realSleep = [&run](unsigned long ms) { run.realSleeps += ms; };
+    // Real time passes only where the tool waits for it.
+    environment.steadyMs = [&run]() { return 1000 + run.realSleeps; };
+    environment.wallClock = [&run]() {
+        return std::chrono::system_clock::time_point(
+            std::chrono::milliseconds(1796725934000LL + static_cast<long long>(run.realSleeps)));
+    };
+    environment.columns = columns;
+    if (adjust)
+        adjust(environment);
     std::ostringstream out, err;
     run.code = Tavex::Tool::runTavexTool(static_cast<int>(words.size()), argv.data(), out, err,
                                          environment);
@@ -46,6 +61,38 @@ inline std::vector<std::string> linesOf(const std::string& text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+// The arguments as one line, for the message of a failed case.
+inline std::string words(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& a : arguments)
+        text += " " + a;
+    return text;
+}
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// How often part is found in text.
+inline std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// The last line of an output, or a text that says there was none: a test
+// that finds no output fails on it and goes on with the next case.
+inline std::string lastLine(const std::string& text) {
+    const std::vector<std::string> lines = linesOf(text);
+    return lines.empty() ? std::string("(no output)") : lines.back();
+}
+
+inline std::string firstLine(const std::string& text) {
+    const std::vector<std::string> lines = linesOf(text);
+    return lines.empty() ? std::string("(no output)") : lines.front();
 }
 
 #endif

@@ -26,6 +26,9 @@ public:
 // An unsigned number, decimal or 0x hexadecimal, not above max.  what
 // names the number in the error text ("base port", ...).
 std::uint32_t parseUnsigned(const std::string& text, std::uint32_t max, const std::string& what);
+// A count of things (scans, seconds) from min to max, said in decimal.
+std::uint32_t parseCount(const std::string& text, std::uint32_t min, std::uint32_t max,
+                         const std::string& what);
 // A point value: an optional minus sign, then decimal or 0x hexadecimal,
 // within the signed 32 bits a track value carries.
 long parseValue(const std::string& text);
@@ -46,6 +49,9 @@ struct CardArguments {
     bool byName;               // lpt: named (name below) or by its base port
     std::string name;          // lpt: port name (empty: LPT1)
     std::string path;          // ktx: firmware path; pfb: module prefix
+    // Ports and addresses given in decimal: boards are documented in hex,
+    // so a front end says each one back ("base port '300' is decimal: 0x12C").
+    std::vector<std::string> warnings;
 };
 
 // CARD, one of
@@ -64,7 +70,9 @@ struct TrackArguments {
     std::string letters;   // may be empty: the card says what it thinks of that
 };
 
-// TRACK: START:LETTERS.
+// TRACK: START:LETTERS.  A letter other than I O A U C R N is refused here,
+// the first one by its point, before a card could take it for a type it
+// does not serve.
 TrackArguments parseTrack(const std::string& text);
 
 }  // namespace Tavex
