@@ -190,6 +190,12 @@ if(TARGET tavex_gateway)
         "${_tavex_about}\n.\nThis package holds tavex-gateway: it scans the tracks of a plant file\nand serves them as a Modbus TCP server to SCADA systems and HMIs, with\nsafe output values when no client writes and when it stops, and its\nsystemd unit."
         DEPENDS "libtavex0 (= ${TAVEX_DEB_VERSION})")
 endif()
+if(TARGET tavex_python)
+    tavex_deb_package(python python3-tavex python
+        "I/O library for industrial boards in a PC - Python 3 module"
+        "${_tavex_about}\n.\nThis package holds the Python 3 module tavex: every card, tracks with\nnumpy views of their values, the simulated PC with its board models, plant\nfiles and the periodic scan with a Python logic."
+        DEPENDS "libtavex0 (= ${TAVEX_DEB_VERSION}), ${TAVEX_PYTHON_DEB_DEPENDS}")
+endif()
 # New packages go here (see the top of this file).
 
 # Each package's description is its own (tavex_deb_package); a summary of

@@ -3,7 +3,7 @@
 # are already installed, so that a run on a prepared machine costs a second.
 #
 #   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [package] [gateway]
-#                    (default: native cross)
+#                    [python]   (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -35,6 +35,9 @@
 #   gateway libmodbus for tavex-gateway (libmodbus-dev), and the Modbus
 #           clients its tests run against it: mbpoll and python3-pymodbus
 #           (with python3-serial-asyncio, which its client module imports)
+#   python  the Python module and its tests: Debian's python3 with its
+#           headers, pybind11, numpy, pytest and mypy (its stubgen and
+#           --strict check of the examples)
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -59,7 +62,9 @@ for group in "${groups[@]}"; do
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
         latency) wanted+=(rt-tests) ;;
         gateway) wanted+=(libmodbus-dev mbpoll python3-pymodbus python3-serial-asyncio) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, gateway)" >&2
+        python) wanted+=(python3 python3-dev pybind11-dev python3-numpy python3-pytest
+                         python3-mypy) ;;
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, gateway, python)" >&2
            exit 2 ;;
     esac
 done
