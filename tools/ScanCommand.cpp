@@ -14,6 +14,7 @@
 #include "Demo.h"
 #include "DemoPlant.h"
 #include "DemoPlantFile.h"
+#include "Json.h"
 #include "OpenCard.h"
 #include "tavex/model/IOTrack.h"
 #include "tavex/plant/Plant.h"
@@ -218,22 +219,6 @@ Measured measure(Scan& scan, unsigned long settle, RunMachine* machine, Platform
     return m;
 }
 
-std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + '"';
-}
 
 }  // namespace
 

@@ -117,11 +117,11 @@ Settings readTable(const Plant& plant) {
 }
 
 std::vector<TrackSpec> trackSpecs(const Plant& plant) {
-    std::vector<TrackSpec> specs;
+    std::vector<TrackSpec> tracks;
     for (const PlantTrack& track : plant.tracks())
-        specs.push_back(TrackSpec{track.name, track.card, track.arguments.letters, track.points,
+        tracks.push_back(TrackSpec{track.name, track.card, track.arguments.letters, track.points,
                                   track.safe});
-    return specs;
+    return tracks;
 }
 
 std::atomic<bool> signalled(false);

@@ -27,10 +27,10 @@ ScanBridge::ScanBridge(const RegisterMap& map, Exchange& exchange,
 
 void ScanBridge::setSafeValues() {
     for (std::size_t t = 0; t < tracks_.size(); ++t) {
-        const TrackSpec& spec = map_.tracks()[t];
-        for (unsigned p = 0; p < spec.letters.size(); ++p)
-            if (spec.letters[p] == 'O' || spec.letters[p] == 'U')
-                (*tracks_[t])[p] = p < spec.safe.size() ? spec.safe[p] : 0;
+        const TrackSpec& track = map_.tracks()[t];
+        for (unsigned p = 0; p < track.letters.size(); ++p)
+            if (track.letters[p] == 'O' || track.letters[p] == 'U')
+                (*tracks_[t])[p] = p < track.safe.size() ? track.safe[p] : 0;
     }
 }
 

@@ -70,15 +70,15 @@ public:
                  Tavex::Gateway::ServerOptions server = Tavex::Gateway::ServerOptions(),
                  unsigned long watchdogMs = 0)
         : now(1000000000) {
-        std::vector<Tavex::Gateway::TrackSpec> specs;
+        std::vector<Tavex::Gateway::TrackSpec> layouts;
         for (const RigTrack& t : tracks) {
             FieldCard& card = std::string(t.card) == "a" ? a : b;
             tracks_.emplace_back(new Tavex::IOTrack(card, t.start, t.letters));
-            specs.push_back(Tavex::Gateway::TrackSpec{t.name, t.card, t.letters, {}, t.safe});
+            layouts.push_back(Tavex::Gateway::TrackSpec{t.name, t.card, t.letters, {}, t.safe});
             pointers_.push_back(tracks_.back().get());
         }
-        map.reset(new Tavex::Gateway::RegisterMap(specs, {{"a", 1}, {"b", 2}}));
-        exchange.reset(new Tavex::Gateway::Exchange(map->valueCount(), specs.size()));
+        map.reset(new Tavex::Gateway::RegisterMap(layouts, {{"a", 1}, {"b", 2}}));
+        exchange.reset(new Tavex::Gateway::Exchange(map->valueCount(), layouts.size()));
         const Tavex::Gateway::Clock clock = [this] { return now.load(); };
         bridge.reset(new Tavex::Gateway::ScanBridge(*map, *exchange, pointers_, watchdogMs,
                                                      clock));
