@@ -717,7 +717,7 @@ std::string lookUp(const std::map<unsigned, std::string>& names, unsigned id) {
 }
 
 std::string checkToolPciNames(const std::string& tool) {
-    const ToolRun run = runTool(tool, {"pci"});
+    const ToolRun run = runTool(tool, {"pci", "-nn"});
     expectClean(run);
     const PciIds ids = readPciIds();
     const std::vector<KernelFunction> kernel = kernelFunctions();
