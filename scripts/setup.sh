@@ -3,7 +3,7 @@
 # are already installed, so that a run on a prepared machine costs a second.
 #
 #   scripts/setup.sh [native] [cross] [bench] [callgrind] [qemu] [fuzz] [latency] [package] [gateway]
-#                    [python]   (default: native cross)
+#                    [python] [ccache]   (default: native cross)
 #
 #   native  the Linux build and its tests: cmake, make, g++, pkg-config, GoogleTest
 #           (libgtest-dev, and its sources in /usr/src/googletest for the
@@ -38,6 +38,7 @@
 #   python  the Python module and its tests: Debian's python3 with its
 #           headers, pybind11, numpy, pytest and mypy (its stubgen and
 #           --strict check of the examples)
+#   ccache  the compiler cache that .ci/run compiles its many builds through
 #
 # Needs root (or sudo) only when something is missing.  Non-interactive.
 set -euo pipefail
@@ -61,10 +62,11 @@ for group in "${groups[@]}"; do
         qemu)   wanted+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
         fuzz)   wanted+=(cmake make clang libclang-rt-14-dev) ;;
         latency) wanted+=(rt-tests) ;;
+        ccache) wanted+=(ccache) ;;
         gateway) wanted+=(libmodbus-dev mbpoll python3-pymodbus python3-serial-asyncio) ;;
         python) wanted+=(python3 python3-dev pybind11-dev python3-numpy python3-pytest
                          python3-mypy) ;;
-        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, gateway, python)" >&2
+        *) echo "setup.sh: unknown group '$group' (native, cross, bench, callgrind, qemu, fuzz, latency, package, gateway, python, ccache)" >&2
            exit 2 ;;
     esac
 done
