@@ -423,7 +423,7 @@ TEST_F(PortTest, TheToolListsThePciBusAndReadsAnAC5ThroughTheDriver) {
 
     // The track programs port 0 as inputs, which leaves the direction mask
     // 0x00 in the array's data register: every line reads low, so 1.
-    ProgramRun read = runBeside("tavex.exe", "read ac5:0x300 0:IIIIIIII");
+    ProgramRun read = runBeside("tavex.exe", "read --yes ac5:0x300 0:IIIIIIII");
     ASSERT_TRUE(read.started);
     EXPECT_EQ(0u, read.exitCode) << read.output;
     EXPECT_NE(std::string::npos, read.output.find("state 0 (ok)\nvalues 1,1,1,1,1,1,1,1\n"))
